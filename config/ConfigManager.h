@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+
+#include <QReadWriteLock>
+#include <QString>
+
+#include "DocSetting.h"
+#include "Singleton.h"
+#include "TestInfo.h"
+#include "VirtualManager.h"
+
+// Owns main.ini: a typed, lock-protected copy of its values, reloaded when the file changes
+// (checked every 3 s), defaults seeded and out-of-range numbers written back.
+class ConfigManager final : public VirtualManager, public Singleton<ConfigManager>
+{
+    Q_OBJECT
+
+public:
+    ConfigManager();
+    ~ConfigManager() override;
+
+    bool initialize() override;
+    bool exit() override;
+    bool active() override;
+    bool deactive() override;
+
+    // Any thread; each returns a copy taken under the value's own read lock.
+    bool closeDataPrinter() const;
+    std::int32_t queryDataTimeout() const;
+    QString saveDataProcess() const;
+    // Pattern that turns a port number into a device name; "%1" is the number.
+    QString serialPortName() const;
+    TestInfo testInfo() const;
+    DocSetting docSetting() const;
+
+    // GUI thread: write the group's keys to main.ini, then store the value.
+    void setTestInfo(const TestInfo &info);
+    void setDocSetting(const DocSetting &setting);
+
+    static QString configFilePath();
+    static QString defaultSerialPortName();
+
+    static QString hexEncode(const QString &text);
+    static QString hexDecode(const QString &text);
+
+private:
+    bool activeBasic();
+    bool activeTestInfo();
+    bool activeDocSetting();
+    void onReloadTimer(std::int32_t key);
+
+    mutable QReadWriteLock m_closeDataPrinterLock;
+    bool m_closeDataPrinter = false;
+    mutable QReadWriteLock m_queryDataTimeoutLock;
+    std::int32_t m_queryDataTimeout = 0;
+    mutable QReadWriteLock m_testInfoLock;
+    TestInfo m_testInfo;
+    mutable QReadWriteLock m_docSettingLock;
+    DocSetting m_docSetting;
+    mutable QReadWriteLock m_saveDataProcessLock;
+    QString m_saveDataProcess;
+    mutable QReadWriteLock m_serialPortNameLock;
+    QString m_serialPortName;
+    std::uint32_t m_lastModified = 0;
+};

@@ -1,0 +1,100 @@
+#include "MessageDispatcher.h"
+
+#include <QCoreApplication>
+
+#include "MessageEvent.h"
+
+void MessageDispatcher::setHandler(std::int32_t id, Handler handler) { m_handlers[id] = std::move(handler); }
+
+void MessageDispatcher::removeHandler(std::int32_t id) { m_handlers.erase(id); }
+
+bool MessageDispatcher::hasHandler(std::int32_t id) const { return m_handlers.count(id) != 0; }
+
+void MessageDispatcher::setOpen(bool open)
+{
+    QWriteLocker locker(&m_pendingLock);
+    m_open = open;
+}
+
+bool MessageDispatcher::isOpen() const
+{
+    QReadLocker locker(&m_pendingLock);
+    return m_open;
+}
+
+void MessageDispatcher::release()
+{
+    QWriteLocker locker(&m_pendingLock);
+    if (m_pending > 0)
+        --m_pending;
+}
+
+std::uint32_t MessageDispatcher::pending() const
+{
+    QReadLocker locker(&m_pendingLock);
+    return m_pending;
+}
+
+static bool validMessage(const void *message, std::uint32_t length)
+{
+    if (!message || length < sizeof(MessageHeader))
+        return false;
+    const auto *header = static_cast<const MessageHeader *>(message);
+    return header->size == length;
+}
+
+bool MessageDispatcher::post(QObject *receiver, const void *message, std::uint32_t length)
+{
+    if (!validMessage(message, length))
+        return false;
+    {
+        // The open check and the count move together, so a receiver that is closing refuses
+        // every message posted after its stop message.
+        QWriteLocker locker(&m_pendingLock);
+        if (!m_open || m_pending >= m_maxPending)
+            return false;
+        ++m_pending;
+    }
+    QCoreApplication::postEvent(receiver, new MessageEvent(message, length));
+    return true;
+}
+
+bool MessageDispatcher::send(QObject *receiver, const void *message, std::uint32_t length)
+{
+    if (!validMessage(message, length))
+        return false;
+    {
+        QWriteLocker locker(&m_pendingLock);
+        if (!m_open || m_pending >= m_maxPending)
+            return false;
+        ++m_pending;
+    }
+    MessageEvent event(message, length);
+    return QCoreApplication::sendEvent(receiver, &event);
+}
+
+bool MessageDispatcher::closeWith(QObject *receiver, const void *message, std::uint32_t length)
+{
+    QWriteLocker locker(&m_pendingLock);
+    if (!m_open)
+        return false;
+    m_open = false;
+    ++m_pending;
+    QCoreApplication::postEvent(receiver, new MessageEvent(message, length));
+    return true;
+}
+
+bool MessageDispatcher::dispatch(QEvent *event)
+{
+    if (event->type() != MessageEvent::Type)
+        return false;
+    auto *messageEvent = static_cast<MessageEvent *>(event);
+    const MessageHeader *header = messageEvent->header();
+    const auto handler = m_handlers.find(static_cast<std::int32_t>(header->id));
+    if (handler != m_handlers.end() && handler->second)
+        handler->second(header);
+    event->accept();
+    // Released whether or not a handler ran: a message nobody handles must not hold a slot forever.
+    release();
+    return true;
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include <QString>
+
+#include "LogChannel.h"
+#include "LogFlag.h"
+#include "Singleton.h"
+#include "VirtualManager.h"
+
+struct LogRecordMessage;
+
+// The run log. Any thread hands it one line with category flags; the log thread appends the
+// time-stamped line to each category's rotated file under Log/<Category>/<program>/.
+class LogManager final : public VirtualManager, public Singleton<LogManager>
+{
+    Q_OBJECT
+
+public:
+    static constexpr int maxRecordBytes = 1023;
+
+    LogManager();
+    ~LogManager() override;
+
+    bool initialize() override;
+    bool exit() override;
+    bool active() override;
+    bool deactive() override;
+
+    // Any thread. The record is lost if the log is not running or 10000 records are in flight;
+    // the return value says whether it was accepted (callers in the system ignore it).
+    bool writeLog(int flag, const QString &text);
+    bool writeOperationLog(QString text) { return writeLog(LogOperation, text); }
+    bool writeSecurityLog(QString text) { return writeLog(LogSecurity, text); }
+    bool writeCommonLog(QString text) { return writeLog(LogCommon, text); }
+    bool writeDebugLog(QString text) { return writeLog(LogDebug, text); }
+    bool writeRunLog(QString text) { return writeLog(LogRun, text); }
+
+    // The banner written at the first record of a day in each channel.
+    static QString banner();
+
+protected:
+    void onThreadStopping(const MessageHeader *message) override;
+
+private:
+    void onLogRecord(const LogRecordMessage *message);
+    void onWriteTimer(std::int32_t key);
+    void writeOutAll();
+
+    std::array<LogChannel, 5> m_channels;
+    int m_mask = 0;
+};
