@@ -10,13 +10,14 @@
 
 #include "MessageDispatcher.h"
 #include "MessageHeader.h"
+#include "MessageReceiver.h"
 
 class QTimerEvent;
 
 // Base of the long-lived managers: a worker thread of its own, the lifecycle
 // initialize -> active -> deactive -> exit, message handlers run on that thread in posting order,
 // and keyed timers. Other threads only ever post messages to a manager.
-class VirtualManager : public QObject
+class VirtualManager : public QObject, public MessageReceiver
 {
     Q_OBJECT
 
@@ -31,7 +32,7 @@ public:
     virtual bool active();
     virtual bool deactive();
     virtual bool sendMessage(const void *message, std::uint32_t length);
-    virtual bool postMessage(const void *message, std::uint32_t length);
+    bool postMessage(const void *message, std::uint32_t length) override;
     virtual void startKeyTimer(std::int32_t key, std::int32_t interval, std::uint32_t repeatCount);
     virtual void stopKeyTimer(std::int32_t key);
 

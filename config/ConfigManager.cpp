@@ -1,0 +1,2 @@
+// Placeholder until the configuration store lands.
+#include "ConfigManager.h"

@@ -1,0 +1,1 @@
+#include "LogChannel.h"
