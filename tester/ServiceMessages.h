@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "MessageHeader.h"
+
+// Messages between the main window and the service manager (the result messages are in
+// TestRecord.h). Packed plain structs, made with makeMessage<M>(id).
+#pragma pack(push, 1)
+// Window -> service manager: query the tester on this port number (0 to 99).
+struct QueryDataRequest
+{
+    MessageHeader header;
+    std::uint16_t portNumber = 0;
+};
+
+// Service manager -> window: the query has ended, whatever its outcome.
+struct QueryDataFinished
+{
+    MessageHeader header;
+};
+
+// Window -> service manager: export this report picture into a document. Both texts are GBK,
+// zero-terminated, cut to the field size less one byte (Codec::toField), "/" as separator.
+struct SaveDataRequest
+{
+    MessageHeader header;
+    char picturePath[1024] = {};
+    char docPath[256] = {};
+};
+#pragma pack(pop)
+
+static_assert(sizeof(QueryDataRequest) == 10 && offsetof(QueryDataRequest, portNumber) == 8);
+static_assert(sizeof(QueryDataFinished) == 8);
+static_assert(sizeof(SaveDataRequest) == 1288);
+static_assert(offsetof(SaveDataRequest, picturePath) == 8 && offsetof(SaveDataRequest, docPath) == 1032);
