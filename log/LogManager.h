@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include <QString>
@@ -41,7 +42,11 @@ public:
     // The banner written at the first record of a day in each channel.
     static QString banner();
 
+    // Records refused since construction (log not running or too many in flight).
+    std::uint64_t refusedRecords() const { return m_refused.load(std::memory_order_relaxed); }
+
 protected:
+    void onThreadStarted(const MessageHeader *message) override;
     void onThreadStopping(const MessageHeader *message) override;
 
 private:
@@ -50,5 +55,6 @@ private:
     void writeOutAll();
 
     std::array<LogChannel, 5> m_channels;
-    int m_mask = 0;
+    std::atomic<int> m_mask{0};
+    std::atomic<std::uint64_t> m_refused{0};
 };
