@@ -1,0 +1,5 @@
+# The Word 97-2003 binary document writer and the compound file container it stands on.
+target_sources(kestrel_helper PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/CompoundFile.h
+    ${CMAKE_CURRENT_LIST_DIR}/CompoundFile.cpp
+)

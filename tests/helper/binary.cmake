@@ -1,0 +1,5 @@
+# The compound file container and the Word 97-2003 writer, each read back by independent readers.
+kestrel_add_test(tst_CompoundFile
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_CompoundFile.cpp
+    LIBS kestrel_helper
+    ENVIRONMENT "KESTREL_CFB_CHECK=${CMAKE_CURRENT_LIST_DIR}/cfb_check.py")

@@ -1,0 +1,198 @@
+#include "CompoundFile.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct StreamSpec
+{
+    QString name;
+    qsizetype size;
+};
+
+QByteArray patternBytes(qsizetype size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(generator.bounded(256));
+    return bytes;
+}
+
+QString checkScript()
+{
+    return qEnvironmentVariable("KESTREL_CFB_CHECK");
+}
+
+// Any Python 3 runs the walker; the olefile listing needs one that has the module.
+QString findPython(bool needOlefile)
+{
+    QStringList candidates{QStringLiteral("/usr/bin/python3")};
+    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (!onPath.isEmpty())
+        candidates << onPath;
+    for (const QString &python : candidates) {
+        if (!QFileInfo::exists(python))
+            continue;
+        if (!needOlefile)
+            return python;
+        QProcess probe;
+        probe.start(python, {QStringLiteral("-c"), QStringLiteral("import olefile")});
+        if (probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0)
+            return python;
+    }
+    return QString();
+}
+
+QJsonObject runCheck(const QString &python, const QStringList &arguments, int *exitCode)
+{
+    QProcess process;
+    process.start(python, QStringList{checkScript()} + arguments);
+    if (!process.waitForFinished(120000)) {
+        *exitCode = -1;
+        return QJsonObject();
+    }
+    *exitCode = process.exitCode();
+    const QByteArray out = process.readAllStandardOutput();
+    if (*exitCode != 0 && out.isEmpty())
+        qWarning().noquote() << process.readAllStandardError();
+    return QJsonDocument::fromJson(out).object();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<StreamSpec>)
+
+class tst_CompoundFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void readersAgree_data();
+    void readersAgree();
+    void rejectsBadNames_data();
+    void rejectsBadNames();
+    void rejectsBadClassId();
+
+private:
+    QString m_python;
+};
+
+void tst_CompoundFile::initTestCase()
+{
+    QVERIFY2(QFileInfo::exists(checkScript()), "KESTREL_CFB_CHECK must name cfb_check.py");
+    m_python = findPython(false);
+    if (m_python.isEmpty())
+        QSKIP("python3 is not installed: the independent container readers cannot run");
+}
+
+void tst_CompoundFile::readersAgree_data()
+{
+    QTest::addColumn<QList<StreamSpec>>("streams");
+    const auto s = [](const char *name, qsizetype size) { return StreamSpec{QString::fromLatin1(name), size}; };
+    QTest::newRow("no streams") << QList<StreamSpec>{};
+    QTest::newRow("word document set, all small")
+        << QList<StreamSpec>{s("WordDocument", 1500), s("1Table", 700), s("Data", 90)};
+    QTest::newRow("word document set, picture large")
+        << QList<StreamSpec>{s("WordDocument", 4608), s("1Table", 2000), s("Data", 250000)};
+    QTest::newRow("empty stream") << QList<StreamSpec>{s("Empty", 0), s("Other", 10)};
+    QTest::newRow("around the mini cut-off")
+        << QList<StreamSpec>{s("Below", 4095), s("At", 4096), s("Above", 4097), s("One", 1), s("Sector", 512)};
+    QTest::newRow("mini FAT longer than one sector")
+        << QList<StreamSpec>{s("A", 4000), s("B", 4000), s("C", 4000), s("D", 4000), s("E", 4000),
+                             s("F", 4000), s("G", 4000), s("H", 4000), s("I", 4000)};
+    QTest::newRow("eleven names need a deeper tree")
+        << QList<StreamSpec>{s("k", 3),       s("Jj", 5),     s("iii", 7),   s("HHHH", 9),
+                             s("ggggg", 11),  s("FF", 13),    s("e", 15),    s("DDDDDDD", 17),
+                             s("cc", 19),     s("BBB", 21),   s("a", 23)};
+    // More than 109 FAT sectors: the FAT list spills into DIFAT sectors.
+    QTest::newRow("DIFAT sectors") << QList<StreamSpec>{s("Big", 9 * 1024 * 1024 + 7), s("Small", 100)};
+}
+
+void tst_CompoundFile::readersAgree()
+{
+    QFETCH(QList<StreamSpec>, streams);
+    CompoundFile container;
+    QList<QByteArray> contents;
+    QString error;
+    for (const StreamSpec &spec : streams) {
+        contents << patternBytes(spec.size, quint32(spec.size) + 17);
+        QVERIFY2(container.addStream(spec.name, contents.last(), &error), qPrintable(error));
+    }
+    const QByteArray file = container.build(&error);
+    QVERIFY2(!file.isEmpty(), qPrintable(error));
+    QCOMPARE(file.size() % CompoundFile::sectorSize, 0);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("container.bin"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    QCOMPARE(out.write(file), file.size());
+    out.close();
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("dump")));
+
+    int exitCode = 0;
+    const QJsonObject walked = runCheck(m_python, {QStringLiteral("walk"), path, dir.filePath(QStringLiteral("dump"))},
+                                        &exitCode);
+    QVERIFY2(exitCode == 0, qPrintable(QJsonDocument(walked).toJson()));
+    const QJsonObject walkedStreams = walked.value(QStringLiteral("streams")).toObject();
+    QCOMPARE(walkedStreams.size(), streams.size());
+    for (qsizetype i = 0; i < streams.size(); ++i) {
+        QCOMPARE(walkedStreams.value(streams.at(i).name).toInteger(-1), streams.at(i).size);
+        QFile dumped(dir.filePath(QStringLiteral("dump/") + streams.at(i).name));
+        QVERIFY(dumped.open(QIODevice::ReadOnly));
+        QVERIFY2(dumped.readAll() == contents.at(i), qPrintable(streams.at(i).name));
+    }
+
+    const QString olePython = findPython(true);
+    if (olePython.isEmpty())
+        QSKIP("python3-olefile is not installed: second reader skipped");
+    const QJsonObject listed = runCheck(olePython, {QStringLiteral("olefile"), path}, &exitCode);
+    QCOMPARE(exitCode, 0);
+    const QJsonObject listedStreams = listed.value(QStringLiteral("streams")).toObject();
+    QCOMPARE(listedStreams.size(), streams.size());
+    for (const StreamSpec &spec : streams)
+        QCOMPARE(listedStreams.value(spec.name).toInteger(-1), spec.size);
+}
+
+void tst_CompoundFile::rejectsBadNames_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::newRow("empty name") << QString() << QStringLiteral("ok");
+    QTest::newRow("32 characters") << QString(32, u'x') << QStringLiteral("ok");
+    QTest::newRow("path separator") << QStringLiteral("a/b") << QStringLiteral("ok");
+    QTest::newRow("repeated, other case") << QStringLiteral("Data") << QStringLiteral("DATA");
+}
+
+void tst_CompoundFile::rejectsBadNames()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    CompoundFile container;
+    QString error;
+    const bool firstAdded = container.addStream(first, QByteArray("x"), &error);
+    const bool secondAdded = firstAdded && container.addStream(second, QByteArray("y"), &error);
+    QVERIFY(!(firstAdded && secondAdded));
+    QVERIFY(!error.isEmpty());
+}
+
+void tst_CompoundFile::rejectsBadClassId()
+{
+    CompoundFile container;
+    container.setRootClassId(QByteArray(5, '\1'));
+    QString error;
+    QVERIFY(container.build(&error).isEmpty());
+    QVERIFY(error.contains(QStringLiteral("class id")));
+}
+
+QTEST_GUILESS_MAIN(tst_CompoundFile)
+#include "tst_CompoundFile.moc"
