@@ -1,0 +1,193 @@
+#include "QuilletInterface.h"
+
+#include <cstring>
+
+#include <QTcpSocket>
+#include <QtEndian>
+
+#include "Codec.h"
+#include "HelperProtocol.h"
+#include "LogFlag.h"
+#include "LogManager.h"
+#include "MessageReceiver.h"
+
+using namespace HelperProtocol;
+
+namespace {
+
+void writeRunLog(const QString &text) { LogManager::instance()->writeRunLog(text); }
+
+// Every message of the protocol has one length; 0 for commands that are not ours.
+std::uint32_t fixedLength(std::uint32_t command)
+{
+    switch (command) {
+    case GetSaveDataRequestId:
+        return sizeof(GetSaveDataRequest);
+    case GetSaveDataResponseId:
+        return sizeof(GetSaveDataResponse);
+    case SetSaveResultRequestId:
+        return sizeof(SetSaveResultRequest);
+    case SetSaveResultResponseId:
+        return sizeof(SetSaveResultResponse);
+    case WriteRunLogRequestId:
+        return sizeof(WriteRunLogRequest);
+    case WriteRunLogResponseId:
+        return sizeof(WriteRunLogResponse);
+    default:
+        return 0;
+    }
+}
+
+// Header of a message already in host order.
+Header hostHeader(const QByteArray &message)
+{
+    Header header;
+    if (message.size() >= static_cast<qsizetype>(sizeof(Header)))
+        std::memcpy(&header, message.constData(), sizeof(Header));
+    return header;
+}
+
+} // namespace
+
+QuilletInterface::QuilletInterface(std::uint32_t interfaceId, MessageReceiver *serviceReceiver, QObject *parent)
+    : TcpInterface(interfaceId, parent), m_serviceReceiver(serviceReceiver)
+{
+}
+
+qsizetype QuilletInterface::decode(QByteArrayView input, QByteArray &message, int &messageClass, bool &error)
+{
+    messageClass = ClassOrdinary;
+    error = false;
+    Header header;
+    if (!peekHeader(input, header))
+        return 0;
+    // A length the protocol cannot have means the framing is lost: everything held is dropped.
+    // Checked before waiting for the rest, which for such a length would never come.
+    if (header.msgLength < headerLength || header.msgLength > maxMessageLength) {
+        writeRunLog(tr("QuilletInterface::decode Error, msgLength:%1").arg(header.msgLength));
+        error = true;
+        return input.size();
+    }
+    if (input.size() < static_cast<qsizetype>(header.msgLength))
+        return 0;
+
+    switch (header.msgCommandId) {
+    case GetSaveDataRequestId:
+        messageClass = ClassLoginRequest;
+        break;
+    case SetSaveResultRequestId:
+        messageClass = ClassSaveResultRequest;
+        break;
+    case WriteRunLogRequestId:
+        messageClass = ClassOrdinary;
+        break;
+    default:
+        writeRunLog(tr("QuilletInterface::decode, Invalid Meesage, CommandID:%1").arg(header.msgCommandId));
+        error = true;
+        return header.msgLength;
+    }
+    // A request of the wrong length would be read past its end or lack its last word.
+    if (header.msgLength != fixedLength(header.msgCommandId)) {
+        writeRunLog(tr("QuilletInterface::decode Error, msgLength:%1, CommandID:%2")
+                        .arg(header.msgLength)
+                        .arg(header.msgCommandId));
+        error = true;
+        return header.msgLength;
+    }
+
+    message = input.first(header.msgLength).toByteArray();
+    wordsToHost(message.data(), header.msgLength);
+    const std::uint32_t id = interfaceId();
+    std::memcpy(message.data() + offsetof(Header, interfaceId), &id, sizeof(id));
+    return header.msgLength;
+}
+
+bool QuilletInterface::code(const QByteArray &message, QByteArray &bytes, int &messageClass)
+{
+    messageClass = ClassOrdinary;
+    const Header header = hostHeader(message);
+    // The peer reads exactly the length of each answer, so only whole, exact answers go out.
+    if (header.msgLength < headerLength || header.msgLength > static_cast<std::uint32_t>(message.size()) ||
+        (fixedLength(header.msgCommandId) != 0 && header.msgLength != fixedLength(header.msgCommandId))) {
+        writeRunLog(tr("QuilletInterface Code Message Failed, msgLength Invalid, msgLength:%1").arg(header.msgLength));
+        return false;
+    }
+    switch (header.msgCommandId) {
+    case GetSaveDataResponseId:
+        messageClass = ClassLoginAck;
+        break;
+    case SetSaveResultResponseId:
+        messageClass = ClassSaveResultAck;
+        break;
+    case WriteRunLogResponseId:
+        messageClass = ClassOrdinary;
+        break;
+    default:
+        writeRunLog(tr("QuilletInterface::code, Invalid Meesage, CommandID:%1").arg(header.msgCommandId));
+        return false;
+    }
+    bytes = message.first(header.msgLength);
+    wordsToWire(bytes.data(), header.msgLength);
+    return true;
+}
+
+bool QuilletInterface::onDecodeMessage(const QByteArray &message)
+{
+    const Header header = hostHeader(message);
+    if (header.msgLength < headerLength || header.msgLength > static_cast<std::uint32_t>(message.size())) {
+        writeRunLog(tr("QuilletInterface Send DeCode Message Failed, msgLength Invalid, msgLength:%1")
+                        .arg(header.msgLength));
+        return false;
+    }
+    switch (header.msgCommandId) {
+    case GetSaveDataRequestId:
+    case SetSaveResultRequestId:
+        // Answered by the service side, which posts the response back through the interface manager.
+        if (m_serviceReceiver)
+            m_serviceReceiver->postMessage(message.constData(), header.msgLength);
+        return true;
+    case WriteRunLogRequestId: {
+        const qsizetype textBytes = std::min<qsizetype>(header.msgLength - headerLength, sizeof(WriteRunLogRequest::text));
+        writeRunLog(Codec::fromField(message.constData() + headerLength, textBytes));
+        const auto response = make<WriteRunLogResponse>(WriteRunLogResponseId);
+        send(QByteArray(reinterpret_cast<const char *>(&response), sizeof(response)));
+        return true;
+    }
+    default:
+        writeRunLog(tr("QuilletInterface Send DeCode Message Failed, msgCommandId Invalid, msgCommandId:%1")
+                        .arg(header.msgCommandId));
+        return false;
+    }
+}
+
+bool QuilletInterface::onSendCodeMessage(const QByteArray &bytes)
+{
+    QTcpSocket *link = socket();
+    Header header;
+    if (!link || !link->isOpen() || link->state() != QAbstractSocket::ConnectedState || !peekHeader(bytes, header) ||
+        link->write(bytes) != bytes.size()) {
+        writeRunLog(tr("QuilletInterface Send Code Message Failed"));
+        return false;
+    }
+    switch (header.msgCommandId) {
+    case GetSaveDataResponseId: {
+        const std::uint32_t result = bytes.size() >= static_cast<qsizetype>(sizeof(GetSaveDataRequest))
+                                         ? qFromLittleEndian<std::uint32_t>(bytes.constData() + headerLength)
+                                         : ResultAccessDenied;
+        if (result == ResultAccessDenied)
+            loginFailed();
+        else
+            loginSuccessful();
+        break;
+    }
+    case SetSaveResultResponseId:
+        close();
+        break;
+    case WriteRunLogResponseId:
+        break;
+    default:
+        writeRunLog(tr("QuilletInterface Unknown command, command Id:%1").arg(header.msgCommandId));
+        break;
+    }
+    return true;
+}
