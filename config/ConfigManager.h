@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
+#include <QList>
+#include <QMutex>
 #include <QReadWriteLock>
 #include <QString>
 
@@ -9,6 +12,8 @@
 #include "Singleton.h"
 #include "TestInfo.h"
 #include "VirtualManager.h"
+
+class IniFile;
 
 // Owns main.ini: a typed, lock-protected copy of its values, reloaded when the file changes
 // (checked every 3 s), defaults seeded and out-of-range numbers written back.
@@ -45,10 +50,25 @@ public:
     static QString hexDecode(const QString &text);
 
 private:
-    bool activeBasic();
-    bool activeTestInfo();
-    bool activeDocSetting();
+    // Reads main.ini once and runs the three loaders on it, then writes seeded defaults and
+    // clamped numbers back in one go. fileRead (optional) tells whether the file could be read.
+    bool loadAll(bool *fileRead);
+    bool activeBasic(IniFile &ini);
+    bool activeTestInfo(IniFile &ini);
+    bool activeDocSetting(IniFile &ini);
+    QString readString(IniFile &ini, const QString &group, const QString &key, const QString &defaultValue);
+    std::int32_t readInt(IniFile &ini, const QString &group, const QString &key, std::int32_t defaultValue,
+                         std::int32_t minimum, std::int32_t maximum);
+    QString readHex(IniFile &ini, const QString &group, const QString &key);
+    void writeKeys(const QString &group, const QList<std::pair<QString, QString>> &keys);
     void onReloadTimer(std::int32_t key);
+    void writeRunLog(const QString &text) const;
+
+    // Serialises every read-modify-write of main.ini and the store that follows it (setters on
+    // the GUI thread, reloads on this manager's thread). Taken before any value lock.
+    QMutex m_fileLock;
+    bool m_valuesLoaded = false; // guarded by m_fileLock
+    bool m_readFailing = false;  // guarded by m_fileLock
 
     mutable QReadWriteLock m_closeDataPrinterLock;
     bool m_closeDataPrinter = false;
