@@ -1,5 +1,7 @@
 #include "MessageDispatcher.h"
 
+#include <memory>
+
 #include <QCoreApplication>
 
 #include "MessageEvent.h"
@@ -55,7 +57,7 @@ bool MessageDispatcher::post(QObject *receiver, const void *message, std::uint32
             return false;
         ++m_pending;
     }
-    QCoreApplication::postEvent(receiver, new MessageEvent(message, length));
+    QCoreApplication::postEvent(receiver, MessageEvent::create(message, length));
     return true;
 }
 
@@ -69,8 +71,8 @@ bool MessageDispatcher::send(QObject *receiver, const void *message, std::uint32
             return false;
         ++m_pending;
     }
-    MessageEvent event(message, length);
-    return QCoreApplication::sendEvent(receiver, &event);
+    std::unique_ptr<MessageEvent> event(MessageEvent::create(message, length));
+    return QCoreApplication::sendEvent(receiver, event.get());
 }
 
 bool MessageDispatcher::closeWith(QObject *receiver, const void *message, std::uint32_t length)
@@ -80,7 +82,7 @@ bool MessageDispatcher::closeWith(QObject *receiver, const void *message, std::u
         return false;
     m_open = false;
     ++m_pending;
-    QCoreApplication::postEvent(receiver, new MessageEvent(message, length));
+    QCoreApplication::postEvent(receiver, MessageEvent::create(message, length));
     return true;
 }
 

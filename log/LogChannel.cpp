@@ -23,9 +23,8 @@ void LogChannel::setUp(const QString &category, const QString &applicationName)
     QDir().mkpath(m_directory);
 }
 
-void LogChannel::append(const QString &line)
+void LogChannel::append(const QString &line, const QDate &today)
 {
-    const QDate today = QDate::currentDate();
     if (today != m_currentDate) {
         m_currentDate = today;
         const QString file = obtainCurrentFile();

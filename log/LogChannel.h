@@ -16,7 +16,7 @@ public:
     void setUp(const QString &category, const QString &applicationName = QString());
 
     // Appends one line (banner first on a new day); writes out when the buffer is large.
-    void append(const QString &line);
+    void append(const QString &line, const QDate &today = QDate::currentDate());
     // Appends the buffer to the current file and clears it, also when empty.
     void writeOut();
 

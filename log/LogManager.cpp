@@ -14,28 +14,60 @@ constexpr int writeIntervalMs = 3000;
 
 const char *const categoryWords[] = {"Operation", "Security", "Common", "Debug", "Run"};
 
-// "yyyy-MM-dd hh:mm:ss.zzz  " for now. Formatting a QDateTime per record is the costliest part
+constexpr qsizetype stampLength = 25; // "yyyy-MM-dd hh:mm:ss.zzz  "
+
+// Writes the time stamp of now into out. Formatting a QDateTime per record was the costliest part
 // of a log call, so each thread keeps the text of the current second and only adds milliseconds.
-QByteArray timeStamp()
+void writeTimeStamp(char *out)
 {
     thread_local qint64 cachedSecond = -1;
-    thread_local QByteArray cachedText;
+    thread_local char cachedText[20];
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const qint64 second = now / 1000;
     if (second != cachedSecond) {
         cachedSecond = second;
-        cachedText = QDateTime::fromSecsSinceEpoch(second).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toLatin1();
+        const QByteArray text =
+            QDateTime::fromSecsSinceEpoch(second).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toLatin1();
+        std::memset(cachedText, ' ', sizeof(cachedText));
+        std::memcpy(cachedText, text.constData(), std::min<std::size_t>(19, std::size_t(text.size())));
     }
     const int millis = static_cast<int>(now % 1000);
-    QByteArray stamp;
-    stamp.reserve(cachedText.size() + 6);
-    stamp += cachedText;
-    stamp += '.';
-    stamp += char('0' + millis / 100);
-    stamp += char('0' + millis / 10 % 10);
-    stamp += char('0' + millis % 10);
-    stamp += "  ";
-    return stamp;
+    std::memcpy(out, cachedText, 19);
+    out[19] = '.';
+    out[20] = char('0' + millis / 100);
+    out[21] = char('0' + millis / 10 % 10);
+    out[22] = char('0' + millis % 10);
+    out[23] = ' ';
+    out[24] = ' ';
+}
+
+// Copies ASCII text straight into the record; returns -1 when the text needs the codec.
+qsizetype copyAscii(const QString &text, char *out, qsizetype room)
+{
+    const QChar *chars = text.constData();
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i)
+        if (chars[i].unicode() >= 0x80)
+            return -1;
+    const qsizetype copied = std::min(size, room);
+    for (qsizetype i = 0; i < copied; ++i)
+        out[i] = static_cast<char>(chars[i].unicode());
+    return size;
+}
+
+// Today's date, recomputed only when the local day may have changed.
+QDate today()
+{
+    thread_local qint64 validUntil = 0;
+    thread_local QDate cached;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now >= validUntil || !cached.isValid()) {
+        const QDateTime current = QDateTime::fromMSecsSinceEpoch(now);
+        cached = current.date();
+        // Checked again at the next local midnight, and at least once a minute for clock changes.
+        validUntil = std::min(QDateTime(cached.addDays(1), QTime(0, 0)).toMSecsSinceEpoch(), now + 60000);
+    }
+    return cached;
 }
 
 } // namespace
@@ -108,23 +140,24 @@ bool LogManager::writeLog(int flag, const QString &text)
     if (masked == 0)
         return false;
 
-    const QByteArray bytes = Codec::toBytes(text);
-    if (bytes.size() > maxRecordBytes) {
-        writeCommonLog(tr("Log length limit exceeded, max length:%1, log length:%2, log Flag:%3")
-                           .arg(maxRecordBytes)
-                           .arg(bytes.size())
-                           .arg(masked, 8, 16, QLatin1Char('0')));
-    }
-
     LogRecordMessage record;
     record.header.size = sizeof(LogRecordMessage);
     record.header.id = MSG_LOG_RECORD;
     record.flag = masked;
-    const QByteArray stamp = timeStamp();
-    const qsizetype stampLength = std::min<qsizetype>(stamp.size(), maxRecordBytes);
-    std::memcpy(record.text, stamp.constData(), static_cast<std::size_t>(stampLength));
-    const qsizetype textLength = std::min<qsizetype>(bytes.size(), maxRecordBytes - stampLength);
-    std::memcpy(record.text + stampLength, bytes.constData(), static_cast<std::size_t>(textLength));
+    writeTimeStamp(record.text);
+    constexpr qsizetype room = maxRecordBytes - stampLength;
+    qsizetype byteLength = copyAscii(text, record.text + stampLength, room);
+    if (byteLength < 0) {
+        const QByteArray bytes = Codec::toBytes(text);
+        byteLength = bytes.size();
+        std::memcpy(record.text + stampLength, bytes.constData(), std::size_t(std::min(byteLength, room)));
+    }
+    if (byteLength > maxRecordBytes) {
+        writeCommonLog(tr("Log length limit exceeded, max length:%1, log length:%2, log Flag:%3")
+                           .arg(maxRecordBytes)
+                           .arg(byteLength)
+                           .arg(masked, 8, 16, QLatin1Char('0')));
+    }
 
     const bool accepted = postMessage(&record, sizeof(record));
     if (!accepted)
@@ -135,9 +168,10 @@ bool LogManager::writeLog(int flag, const QString &text)
 void LogManager::onLogRecord(const LogRecordMessage *message)
 {
     const QString line = Codec::fromField(message->text, sizeof(message->text));
+    const QDate date = today();
     for (std::size_t i = 0; i < m_channels.size(); ++i) {
         if (message->flag & (1 << i))
-            m_channels[i].append(line);
+            m_channels[i].append(line, date);
     }
 }
 

@@ -240,6 +240,7 @@ private Q_SLOTS:
         QVERIFY(manager.initialize());
         QVERIFY(manager.active());
         MessageHeader unknown{sizeof(MessageHeader), 999};
+        QTRY_COMPARE(manager.pendingMessages(), 0u); // the thread-started message is handled
         for (std::uint32_t i = 0; i < manager.maxPendingMessages(); ++i)
             QVERIFY(manager.postMessage(&unknown, sizeof(unknown)));
         QTRY_COMPARE(manager.pendingMessages(), 0u);
