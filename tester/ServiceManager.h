@@ -1,0 +1,46 @@
+#pragma once
+
+#include <atomic>
+#include <deque>
+
+#include "ServiceMessages.h"
+#include "Singleton.h"
+#include "VirtualManager.h"
+
+namespace HelperProtocol {
+struct GetSaveDataRequest;
+struct SetSaveResultRequest;
+} // namespace HelperProtocol
+
+// The manager for slow and external work: tester queries, and handing report exports to the
+// document helper. Everything runs on its own worker thread; others only post messages to it.
+class ServiceManager final : public VirtualManager, public Singleton<ServiceManager>
+{
+    Q_OBJECT
+
+public:
+    ServiceManager();
+    ~ServiceManager() override;
+
+    bool initialize() override;
+    bool exit() override;
+
+    // Where query results (9, 16 to 24) and helper responses (34, 36) are posted. Set before
+    // active(); the application wires the main window and the interface manager.
+    void setWindowReceiver(MessageReceiver *receiver) { m_window.store(receiver); }
+    void setInterfaceReceiver(MessageReceiver *receiver) { m_interface.store(receiver); }
+
+private:
+    void onQueryData(const QueryDataRequest *request);
+    void onSaveData(const SaveDataRequest *request);
+    void onGetSaveData(const HelperProtocol::GetSaveDataRequest *request);
+    void onSetSaveResult(const HelperProtocol::SetSaveResultRequest *request);
+
+    void postToWindow(const void *message, std::uint32_t length);
+    void postToInterface(const void *message, std::uint32_t length);
+
+    // Export jobs started and not yet handed to a helper, oldest first.
+    std::deque<SaveDataRequest> m_pendingSaves;
+    std::atomic<MessageReceiver *> m_window{nullptr};
+    std::atomic<MessageReceiver *> m_interface{nullptr};
+};
