@@ -17,9 +17,19 @@ CapacityInfo makeCapacityInfo() { return makeMessage<CapacityInfo>(MSG_CAPACITY_
 
 namespace TestRecordRules {
 
+namespace {
+
+// Data bytes run from byte 4 up to, not including, the checksum that ends every reply.
+bool hasDataBytes(QByteArrayView reply, qsizetype at, qsizetype count)
+{
+    return at >= replyDataOffset && reply.size() - 1 >= at + count;
+}
+
+} // namespace
+
 bool readBe16(QByteArrayView reply, qsizetype at, std::uint16_t &value)
 {
-    if (at < 0 || reply.size() < at + 2)
+    if (!hasDataBytes(reply, at, 2))
         return false;
     const auto high = static_cast<unsigned char>(reply[at]);
     const auto low = static_cast<unsigned char>(reply[at + 1]);
@@ -29,7 +39,7 @@ bool readBe16(QByteArrayView reply, qsizetype at, std::uint16_t &value)
 
 bool readSignedByte(QByteArrayView reply, qsizetype at, std::int16_t &value)
 {
-    if (at < 0 || reply.size() < at + 1)
+    if (!hasDataBytes(reply, at, 1))
         return false;
     value = static_cast<std::int8_t>(reply[at]);
     return true;
@@ -57,7 +67,7 @@ bool readDate(QByteArrayView reply, TestDate &date)
 bool readRegistrationNo(QByteArrayView reply, RegistrationNoInfo &info)
 {
     constexpr qsizetype length = sizeof(info.registrationNo);
-    if (reply.size() < replyDataOffset + length)
+    if (!hasDataBytes(reply, replyDataOffset, length))
         return false;
     std::memcpy(info.registrationNo, reply.data() + replyDataOffset, length);
     info.terminator = 0;

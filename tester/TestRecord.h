@@ -142,8 +142,8 @@ namespace TestRecordRules {
 // Tester replies carry their data from this byte on; bytes 0-3 are the frame header.
 constexpr qsizetype replyDataOffset = 4;
 
-// Reading reply bytes. Each returns false, leaving `value` alone, when the reply is too short for
-// the bytes the field takes.
+// Reading data bytes of a whole reply frame (checksum included). Each returns false, leaving the
+// target alone, when the data bytes before the checksum do not reach as far as the field needs.
 bool readBe16(QByteArrayView reply, qsizetype at, std::uint16_t &value);
 bool readSignedByte(QByteArrayView reply, qsizetype at, std::int16_t &value);
 // The year byte is signed, then 2000 is added and the sum kept to 16 bits (0xFF gives 1999).
