@@ -3,3 +3,8 @@ kestrel_add_test(tst_CompoundFile
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_CompoundFile.cpp
     LIBS kestrel_helper
     ENVIRONMENT "KESTREL_CFB_CHECK=${CMAKE_CURRENT_LIST_DIR}/cfb_check.py")
+kestrel_add_test(tst_WordBinaryWriter
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_WordBinaryWriter.cpp
+    LIBS kestrel_helper Qt6::Gui
+    LABELS integration
+    TIMEOUT 600)
