@@ -13,13 +13,7 @@
 #include "HelperProtocol.h"
 #include "PngHeader.h"
 #include "RunLogLine.h"
-
-#if __has_include("WordBinaryWriter.h")
 #include "WordBinaryWriter.h"
-#define QUILLET_HAS_BINARY_WRITER 1
-#else
-#define QUILLET_HAS_BINARY_WRITER 0
-#endif
 
 namespace {
 
@@ -93,12 +87,7 @@ QByteArray buildDocument(const QString &docPath, const DocumentContent &content,
 {
     if (DocumentComposer::isDocx(docPath))
         return DocxWriter::build(content, error);
-#if QUILLET_HAS_BINARY_WRITER
     return WordBinaryWriter::build(content, error);
-#else
-    *error = QStringLiteral("binary document format not available");
-    return {};
-#endif
 }
 
 } // namespace
@@ -107,8 +96,6 @@ bool DocumentComposer::isDocx(const QString &docPath)
 {
     return QFileInfo(docPath).fileName().endsWith(QStringLiteral(".docx"), Qt::CaseInsensitive);
 }
-
-bool DocumentComposer::hasBinaryWriter() { return QUILLET_HAS_BINARY_WRITER; }
 
 DocumentComposer::Outcome DocumentComposer::compose(const SaveData &data)
 {

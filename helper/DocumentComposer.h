@@ -20,8 +20,6 @@ public:
     static Outcome compose(const SaveData &data);
 
     static bool isDocx(const QString &docPath);
-    // Whether this build can write the binary format.
-    static bool hasBinaryWriter();
 
     // Largest picture file accepted; a report picture is far smaller.
     static constexpr qint64 maxPictureBytes = 64 * 1024 * 1024;
