@@ -105,7 +105,7 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, QString *erro
     registration.append(QByteArray(16 - registration.size(), '\0'));
     s.m_data[{8, 1}] = registration;
     s.m_data[{9, 1}] = be16(o.value(QLatin1String("capacity")).toInt());
-    s.m_silentAfter = o.value(QLatin1String("silentAfter")).toInt();
+    s.m_silentAfter = o.value(QLatin1String("silentAfter")).toInt(-1);
 
     // Raw data bytes in hex replace a request's data: {"8,1": "41 42 43"}.
     const QJsonObject raw = o.value(QLatin1String("rawData")).toObject();

@@ -38,7 +38,7 @@ public:
     // The complete reply frame for a request with its fault applied; empty for no answer.
     QByteArray reply(Request request) const;
     Fault fault(Request request) const;
-    // Answer only the first N requests (0: no limit).
+    // Answer only the first N requests (negative: no limit, 0: never answer).
     int silentAfter() const { return m_silentAfter; }
     void setSilentAfter(int count) { m_silentAfter = count; }
 
@@ -47,5 +47,5 @@ public:
 private:
     std::map<Request, QByteArray> m_data;
     std::map<Request, Fault> m_faults;
-    int m_silentAfter = 0;
+    int m_silentAfter = -1;
 };

@@ -111,7 +111,7 @@ void Simulator::handleRequest(const QByteArray &frame)
     case Mode::Scenario:
         if (frame.size() != 5 || !m_scenario.knows(request)) {
             logLine("testersim: unknown request, no answer");
-        } else if (m_scenario.silentAfter() > 0 && m_requestCount > m_scenario.silentAfter()) {
+        } else if (m_scenario.silentAfter() >= 0 && m_requestCount > m_scenario.silentAfter()) {
             logLine("testersim: silent");
         } else {
             const Scenario::Fault fault = m_scenario.fault(request);
