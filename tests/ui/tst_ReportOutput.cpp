@@ -1,0 +1,423 @@
+#include <cstring>
+
+#include <QDir>
+#include <QImage>
+#include <QPixmap>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTest>
+
+#include "AppPaths.h"
+#include "Codec.h"
+#include "ConfigManager.h"
+#include "MainUI.h"
+#include "ReportPage.h"
+#include "ServiceMessages.h"
+#include "UiTestEnvironment.h"
+
+namespace {
+
+// Logical page units to picture pixels: the page is drawn through the painter window
+// (-30, -15, 854, 1153) onto the 794 x 1123 picture.
+QPoint toPixel(QPointF logical)
+{
+    return QPoint(qFloor((logical.x() + 30.0) * 794.0 / 854.0), qFloor((logical.y() + 15.0) * 1123.0 / 1153.0));
+}
+
+QColor colourAt(const QImage &page, QPointF logical) { return page.pixelColor(toPixel(logical)); }
+
+bool isInk(const QColor &colour) { return colour.alpha() > 128 && colour.lightness() < 100; }
+
+// Logical x of the leftmost and the y-range of text ink inside a logical box; x is -1 when the box is blank.
+struct Ink
+{
+    int left = -1;
+    int top = -1;
+    int bottom = -1;
+};
+
+Ink inkIn(const QImage &page, const QRect &box)
+{
+    Ink ink;
+    for (int x = box.left(); x <= box.right(); ++x) {
+        for (int y = box.top(); y <= box.bottom(); ++y) {
+            if (!isInk(colourAt(page, QPointF(x, y))))
+                continue;
+            if (ink.left < 0)
+                ink.left = x;
+            ink.top = ink.top < 0 ? y : std::min(ink.top, y);
+            ink.bottom = std::max(ink.bottom, y);
+        }
+    }
+    return ink;
+}
+
+// The picture fills its box: its colour a little inside every edge, and nothing a little outside.
+void checkPictureBox(const QImage &page, const QRect &box, const QString &picture)
+{
+    const QColor colour = UiTestEnvironment::pictureColour(picture);
+    const QRectF inner = QRectF(box).adjusted(3, 3, -3, -3);
+    for (QPointF point : {inner.center(), inner.topLeft(), inner.topRight(), inner.bottomLeft(), inner.bottomRight()})
+        QCOMPARE(colourAt(page, point), colour);
+    const QRectF outer = QRectF(box).adjusted(-4, -4, 4, 4);
+    for (QPointF point : {outer.topLeft(), outer.topRight(), outer.bottomLeft(), outer.bottomRight(),
+                          QPointF(outer.left(), box.center().y()), QPointF(outer.right(), box.center().y())})
+        QCOMPARE(colourAt(page, point).alpha(), 0);
+}
+
+TestRecord fullRecord()
+{
+    TestRecord record{};
+    record.testDate = makeTestDate();
+    record.testDate.year = 2026;
+    record.testDate.month = 3;
+    record.testDate.day = 7;
+    record.battery = makeBatteryResult();
+    record.battery.status = 4;
+    record.battery.voltage = 1199;
+    record.battery.measuredRating = 640;
+    record.battery.ratingStandard = 1;
+    record.battery.resistance = 458;
+    record.battery.percent = 40;
+    record.grounding = makeGroundingResult();
+    record.grounding.status = 2;
+    record.grounding.resistance = 3001;
+    record.starter = makeStarterResult();
+    record.starter.status = 1;
+    record.starter.crankingVoltage = 1043;
+    record.charging3K = makeCharging3KResult();
+    record.charging3K.status = 3;
+    record.charging3K.highVoltage = 1400;
+    record.charging3K.lowVoltage = 1331;
+    record.charging2K = makeCharging2KResult();
+    record.charging2K.status = 1;
+    record.charging2K.highVoltage = 1400;
+    record.charging2K.lowVoltage = 1300;
+    record.avg2K = makeAvg2KResult();
+    record.avg2K.status = 2;
+    record.avg2K.voltage = 12;
+    return record;
+}
+
+template <typename Message>
+void post(MainUI &window, const Message &message)
+{
+    QVERIFY(window.postMessage(&message, sizeof(message)));
+}
+
+void feed(MainUI &window, const TestRecord &record)
+{
+    post(window, record.testDate);
+    post(window, record.battery);
+    post(window, record.grounding);
+    post(window, record.starter);
+    post(window, record.charging3K);
+    post(window, record.charging2K);
+    post(window, record.avg2K);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::User);
+}
+
+const std::pair<ReportPage::HeaderItem, const char *> headerItems[] = {
+    {ReportPage::HeaderItem::Date, "Date.png"},
+    {ReportPage::HeaderItem::Customer, "Customer.png"},
+    {ReportPage::HeaderItem::BatteryModel, "BatteryModel.png"},
+    {ReportPage::HeaderItem::RegistrationNo, "RegistrationNo.png"},
+    {ReportPage::HeaderItem::Capacity, "Capacity.png"},
+};
+
+} // namespace
+
+class tst_ReportOutput : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { MainUI::installFonts(); }
+    void boxesInsideTheirCells();
+    void pageDrawsPicturesTextsAndLines();
+    void printFormAddsHeaderAndFooter();
+    void savedPageIsTransparentPng();
+    void failedSaveIsLogged();
+    void saveAsWritesPictureAndPostsRequest_data();
+    void saveAsWritesPictureAndPostsRequest();
+    void saveAsCancelledDoesNothing();
+    void refusedSaveRequestIsLogged();
+    void printingSwitchedOffOpensNoDialog();
+    void printCancelledPrintsNothing();
+    void printIntoPdfHoldsHeaderAndFooter();
+};
+
+void tst_ReportOutput::boxesInsideTheirCells()
+{
+    const QRect dateCell = ReportPage::headerCell(ReportPage::HeaderItem::Date);
+    QCOMPARE(dateCell, QRect(0, 50, 397, 93));
+    QCOMPARE(ReportPage::headerPictureBox(dateCell), QRect(16, 66, 101, 61));
+    QCOMPARE(ReportPage::headerTextBox(dateCell), QRect(QPoint(137, 66), QPoint(380, 126)));
+    QCOMPARE(ReportPage::headerCell(ReportPage::HeaderItem::Capacity), QRect(397, 236, 397, 93));
+    const QRect batteryCell = ReportPage::sectionCell(Section::Battery);
+    QCOMPARE(batteryCell, QRect(0, 330, 397, 250));
+    QCOMPARE(ReportPage::sectionPictureBox(batteryCell), QRect(76, 350, 245, 85));
+    QCOMPARE(ReportPage::sectionTextBox(batteryCell), QRect(QPoint(16, 450), QPoint(380, 569)));
+    // The page keeps grounding at the bottom left and avg2K at the bottom right.
+    QCOMPARE(ReportPage::sectionCell(Section::Grounding), QRect(0, 830, 397, 250));
+    QCOMPARE(ReportPage::sectionCell(Section::Starter), QRect(0, 580, 397, 250));
+    QCOMPARE(ReportPage::sectionCell(Section::Avg2K), QRect(397, 830, 397, 250));
+    QCOMPARE(ReportPage::printFooterBox(), QRect(0, 1090, 794, 1107));
+}
+
+void tst_ReportOutput::pageDrawsPicturesTextsAndLines()
+{
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    env.writePictures();
+    MainUI window;
+    feed(window, fullRecord());
+
+    QPixmap pixmap(ReportPage::pageSize);
+    window.renderReport(pixmap, env.dir().path(QStringLiteral("Temp/page.png")));
+    const QImage page = pixmap.toImage();
+
+    for (const auto &[item, picture] : headerItems) {
+        const QRect cell = ReportPage::headerCell(item);
+        checkPictureBox(page, ReportPage::headerPictureBox(cell), QString::fromLatin1(picture));
+    }
+    const std::pair<Section, const char *> sections[] = {
+        {Section::Battery, "1-4.png"},    {Section::Grounding, "2-2.png"},  {Section::Starter, "3-1.png"},
+        {Section::Charging3K, "4-2.png"}, {Section::Charging2K, "5-1.png"}, {Section::Avg2K, "6-2.png"},
+    };
+    for (const auto &[section, picture] : sections) {
+        const QRect cell = ReportPage::sectionCell(section);
+        checkPictureBox(page, ReportPage::sectionPictureBox(cell), QString::fromLatin1(picture));
+        // Section texts start at the top left of their box, after the indentation blanks.
+        const QRect textBox = ReportPage::sectionTextBox(cell);
+        const Ink ink = inkIn(page, textBox);
+        QVERIFY2(ink.left > textBox.left() + 60, picture);
+        QVERIFY2(ink.top >= textBox.top() && ink.top < textBox.top() + 12, picture);
+    }
+
+    // The date is left-aligned and vertically centred in its text box; an empty customer leaves it blank.
+    const QRect dateBox = ReportPage::headerTextBox(ReportPage::headerCell(ReportPage::HeaderItem::Date));
+    const Ink date = inkIn(page, dateBox);
+    QVERIFY(date.left >= dateBox.left() && date.left < dateBox.left() + 6);
+    QVERIFY(qAbs((date.top + date.bottom) / 2 - dateBox.center().y()) <= 3);
+    QCOMPARE(inkIn(page, ReportPage::headerTextBox(ReportPage::headerCell(ReportPage::HeaderItem::Customer))).left, -1);
+
+    QVERIFY(isInk(colourAt(page, QPointF(400, 330))));
+    QVERIFY(isInk(colourAt(page, QPointF(400, 1080))));
+    QVERIFY(isInk(colourAt(page, QPointF(0, 1080))));
+    QCOMPARE(colourAt(page, QPointF(400, 50)).alpha(), 0); // no print header on a saved page
+    QCOMPARE(inkIn(page, QRect(0, 0, 794, 49)).left, -1);
+    QCOMPARE(inkIn(page, QRect(0, 1090, 794, 30)).left, -1);
+    QCOMPARE(page.pixelColor(0, 0).alpha(), 0);
+    QCOMPARE(page.pixelColor(793, 1122).alpha(), 0);
+}
+
+void tst_ReportOutput::printFormAddsHeaderAndFooter()
+{
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    ConfigManager::instance()->setDocSetting({QStringLiteral("Title"), QStringLiteral("Kestrel Garage"),
+                                              QStringLiteral("Thank you")});
+    MainUI window;
+    QPixmap pixmap(ReportPage::pageSize);
+    window.renderReport(pixmap, QString());
+    const QImage page = pixmap.toImage();
+
+    QVERIFY(isInk(colourAt(page, QPointF(400, 50))));
+    const Ink header = inkIn(page, ReportPage::printHeaderBox());
+    QVERIFY(header.left > 250 && header.left < 397); // centred
+    QVERIFY(header.bottom > 30);                     // bottom-aligned
+    const Ink footer = inkIn(page, QRect(0, 1090, 794, 40));
+    QVERIFY(footer.left > 250 && footer.left < 397);
+    QVERIFY(footer.top < 1100); // top-aligned
+    QVERIFY(QDir(env.dir().path(QStringLiteral("Temp"))).isEmpty()); // printing saves nothing
+}
+
+void tst_ReportOutput::savedPageIsTransparentPng()
+{
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    env.writePictures();
+    MainUI window;
+    QPixmap pixmap(ReportPage::pageSize);
+    const QString path = env.dir().path(QStringLiteral("Temp/saved.png"));
+    window.renderReport(pixmap, path);
+
+    QCOMPARE(QByteArray(env.dir().readFile(QStringLiteral("Temp/saved.png")).left(8)), QByteArray("\x89PNG\r\n\x1a\n"));
+    const QImage saved(path);
+    QCOMPARE(saved.size(), QSize(794, 1123));
+    QVERIFY(saved.hasAlphaChannel());
+    QCOMPARE(saved.pixelColor(2, 2).alpha(), 0);
+    QCOMPARE(saved.pixelColor(toPixel(QPointF(600, 100))).alpha(), 0); // the empty header cell
+    QCOMPARE(saved.pixelColor(toPixel(QPointF(60, 96))), UiTestEnvironment::pictureColour("Date.png"));
+}
+
+void tst_ReportOutput::failedSaveIsLogged()
+{
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    MainUI window;
+    QPixmap pixmap(ReportPage::pageSize);
+    const QString path = env.dir().path(QStringLiteral("no such folder/page.png"));
+    window.renderReport(pixmap, path);
+    QVERIFY(!QFile::exists(path));
+    QCOMPARE(env.runLogLines().filter(QStringLiteral(" Pixmap save failed, Save Name:") + path).size(), 1);
+}
+
+void tst_ReportOutput::saveAsWritesPictureAndPostsRequest_data()
+{
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QByteArray>("expectedDocPath");
+    QTest::newRow("no suffix") << QStringLiteral("/home/op/reports/report") << QByteArray("/home/op/reports/report");
+    // 300 bytes in GBK: 4 bytes of "/d/x" and 148 two-byte characters; the field keeps 255.
+    const QString longPath = QStringLiteral("/d/x") + QString(148, QChar(0x62a5));
+    const QByteArray gbk = Codec::toBytes(longPath);
+    QTest::newRow("300-byte path") << longPath << gbk.left(255);
+}
+
+void tst_ReportOutput::saveAsWritesPictureAndPostsRequest()
+{
+    QFETCH(QString, chosen);
+    QFETCH(QByteArray, expectedDocPath);
+    if (chosen.size() > 100)
+        QCOMPARE(Codec::toBytes(chosen).size(), 300);
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    QVERIFY(QDir(env.dir().path(QStringLiteral("Temp"))).removeRecursively());
+    RecordingReceiver service;
+    MainUI window;
+    window.setServiceReceiver(&service);
+    QString caption;
+    QString suggested;
+    QWidget *dialogParent = nullptr;
+    window.setSaveFileChooser([&](QWidget *parent, const QString &title, const QString &path) {
+        dialogParent = parent;
+        caption = title;
+        suggested = path;
+        return chosen;
+    });
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("saveAsButton")), Qt::LeftButton);
+
+    QCOMPARE(dialogParent, &window);
+    QCOMPARE(caption, QStringLiteral("Save File"));
+    const QRegularExpressionMatch stamp = QRegularExpression(QStringLiteral("^(\\d{17})\\.doc$")).match(suggested);
+    QVERIFY2(stamp.hasMatch(), qPrintable(suggested));
+    const QString picturePath = AppPaths::tempDir() + QStringLiteral("/") + stamp.captured(1) + QStringLiteral(".png");
+    QCOMPARE(QImage(picturePath).size(), QSize(794, 1123));
+
+    QCOMPARE(service.messages.size(), 1);
+    QCOMPARE(service.messages.first().size(), qsizetype(sizeof(SaveDataRequest)));
+    SaveDataRequest request;
+    std::memcpy(&request, service.messages.first().constData(), sizeof(request));
+    QCOMPARE(request.header.id, std::uint32_t(MSG_SAVE_DATA_REQUEST));
+    QCOMPARE(request.header.size, std::uint32_t(1288));
+    QCOMPARE(QByteArray(request.picturePath), Codec::toBytes(picturePath));
+    QCOMPARE(QByteArray(request.docPath, static_cast<qsizetype>(qstrnlen(request.docPath, sizeof(request.docPath)))),
+             expectedDocPath);
+    QCOMPARE(request.docPath[sizeof(request.docPath) - 1], '\0');
+    QCOMPARE(request.docPath[expectedDocPath.size()], '\0');
+}
+
+void tst_ReportOutput::saveAsCancelledDoesNothing()
+{
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    QVERIFY(QDir(env.dir().path(QStringLiteral("Temp"))).removeRecursively());
+    RecordingReceiver service;
+    MainUI window;
+    window.setServiceReceiver(&service);
+    window.setSaveFileChooser([](QWidget *, const QString &, const QString &) { return QString(); });
+    window.saveAsClicked();
+    QVERIFY(service.messages.isEmpty());
+    QVERIFY(!QDir(env.dir().path(QStringLiteral("Temp"))).exists());
+}
+
+void tst_ReportOutput::refusedSaveRequestIsLogged()
+{
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    RecordingReceiver service;
+    service.refuse = true;
+    MainUI window;
+    window.setServiceReceiver(&service);
+    window.setSaveFileChooser([](QWidget *, const QString &, const QString &) { return QStringLiteral("/r/x.doc"); });
+    window.saveAsClicked();
+    QCOMPARE(QDir(env.dir().path(QStringLiteral("Temp"))).entryList(QDir::Files).size(), 1); // the picture stays
+    QCOMPARE(env.runLogLines().filter(QStringLiteral("MainUI Save Data request refused, Doc Path:/r/x.doc")).size(), 1);
+}
+
+void tst_ReportOutput::printingSwitchedOffOpensNoDialog()
+{
+    UiTestEnvironment env({QStringLiteral("CloseDataPrinter=1")});
+    QVERIFY(env.isReady());
+    QVERIFY(ConfigManager::instance()->closeDataPrinter());
+    MainUI window;
+    int dialogs = 0;
+    window.setPrintDialogRunner([&](QPrinter &, QWidget *) {
+        ++dialogs;
+        return false;
+    });
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("printerButton")), Qt::LeftButton);
+    QCOMPARE(dialogs, 0);
+}
+
+void tst_ReportOutput::printCancelledPrintsNothing()
+{
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    MainUI window;
+    const QString pdf = env.dir().path(QStringLiteral("cancelled.pdf"));
+    int dialogs = 0;
+    window.setPrintDialogRunner([&](QPrinter &printer, QWidget *parent) {
+        ++dialogs;
+        if (parent != &window || printer.resolution() < 300)
+            return true; // would print, and the checks below fail
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        return false;
+    });
+    window.printerClicked();
+    QCOMPARE(dialogs, 1);
+    QVERIFY(!QFile::exists(pdf));
+}
+
+void tst_ReportOutput::printIntoPdfHoldsHeaderAndFooter()
+{
+    const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+    if (pdftotext.isEmpty())
+        QSKIP("pdftotext (poppler-utils) is not installed");
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    env.writePictures();
+    ConfigManager::instance()->setDocSetting({QStringLiteral("Title"), QStringLiteral("Kestrel Garage\n汽车维修"),
+                                              QStringLiteral("Thank you for your visit")});
+    MainUI window;
+    feed(window, fullRecord());
+    const QString pdf = env.dir().path(QStringLiteral("report.pdf"));
+    window.setPrintDialogRunner([&](QPrinter &printer, QWidget *) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        return true;
+    });
+    window.printerClicked();
+
+    QProcess process;
+    process.start(pdftotext, {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    const QString text = QString::fromUtf8(process.readAllStandardOutput());
+    QVERIFY2(text.contains(QStringLiteral("Kestrel Garage")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("汽车维修")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("Thank you for your visit")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("07-03-2026")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("11.99 V **")), qPrintable(text));
+    QCOMPARE(text.count(QLatin1Char('\f')), 1); // one page
+    QVERIFY(text.indexOf(QStringLiteral("Kestrel Garage")) < text.indexOf(QStringLiteral("07-03-2026")));
+    QVERIFY(text.indexOf(QStringLiteral("Thank you")) > text.indexOf(QStringLiteral("11.99")));
+}
+
+QTEST_MAIN(tst_ReportOutput)
+#include "tst_ReportOutput.moc"

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <memory>
+
+#include <QDialog>
+
+namespace Ui {
+class DocSettingUI;
+}
+
+// The "Doc Setting" dialog: the title, page header and page footer that every exported document
+// carries (the printed page shows the header and footer too). Stores through the configuration
+// store only when accepted.
+class DocSettingUI final : public QDialog
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(DocSettingUI)
+
+public:
+    explicit DocSettingUI(QWidget *parent = nullptr);
+    ~DocSettingUI() override;
+
+public slots:
+    void accept() override;
+    void reject() override;
+
+private:
+    std::unique_ptr<Ui::DocSettingUI> m_ui;
+};

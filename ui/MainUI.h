@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include <QString>
+
+#include "ReportPage.h"
+#include "Singleton.h"
+#include "TestRecord.h"
+#include "VirtualWidget.h"
+
+class QLabel;
+class QPixmap;
+class QPrinter;
+struct QueryDataFinished;
+
+namespace Ui {
+class MainUI;
+}
+
+// The one main window: the operator picks the tester port, types the customer and battery model,
+// queries the tester and sees the report fill in live; prints it or saves it for export.
+// Owns the window's TestRecord; results arrive as messages posted by the service manager.
+class MainUI final : public VirtualWidget, public Singleton<MainUI>
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MainUI)
+
+public:
+    // Returns the chosen document path, or an empty text when the operator cancelled.
+    using SaveFileChooser = std::function<QString(QWidget *parent, const QString &caption, const QString &suggestedPath)>;
+    // Lets the operator set up the printer; true when printing should go ahead.
+    using PrintDialogRunner = std::function<bool(QPrinter &printer, QWidget *parent)>;
+
+    // Builds the form, searches the tester ports (blocking), loads the test info and draws the
+    // empty report. Needs the configuration store running.
+    explicit MainUI(QWidget *parent = nullptr);
+    ~MainUI() override;
+
+    // Maps the report fonts "SimSun" and "Arial" to installed fonts where they are missing, so
+    // Chinese texts show on screen, page and print. Call once after the application object exists.
+    static void installFonts();
+
+    // Where QueryDataRequest and SaveDataRequest go (the service manager; a recorder in tests).
+    void setServiceReceiver(MessageReceiver *receiver) { m_serviceReceiver = receiver; }
+    // The dialogs of Save As and Print, replaceable so that tests can answer them.
+    void setSaveFileChooser(SaveFileChooser chooser);
+    void setPrintDialogRunner(PrintDialogRunner runner);
+
+    const TestRecord &testRecord() const { return m_record; }
+
+    // Draws the report page into `page` (794 x 1123). An empty save name draws the print header and
+    // footer; any other name draws neither and saves the page there as PNG (a failure is logged).
+    void renderReport(QPixmap &page, const QString &saveName);
+
+    void showDate();
+    void showRegistrationNo();
+    void showCapacity();
+    void showSection(Section section);
+    void showAll();
+
+public slots:
+    void addReportClicked();
+    void docSettingClicked();
+    void queryDataClicked();
+    void printerClicked();
+    void saveAsClicked();
+
+private:
+    void onQueryDataFinished(const QueryDataFinished *message);
+    void onBatteryResult(const BatteryResult *message);
+    void onGroundingResult(const GroundingResult *message);
+    void onStarterResult(const StarterResult *message);
+    void onCharging3KResult(const Charging3KResult *message);
+    void onCharging2KResult(const Charging2KResult *message);
+    void onAvg2KResult(const Avg2KResult *message);
+    void onTestDate(const TestDate *message);
+    void onRegistrationNoInfo(const RegistrationNoInfo *message);
+    void onCapacityInfo(const CapacityInfo *message);
+
+    QLabel *sectionPictureLabel(Section section) const;
+    QLabel *sectionTextLabel(Section section) const;
+    ReportPage::Content pageContent(bool printing) const;
+    bool postToService(const void *message, std::uint32_t length);
+
+    std::unique_ptr<Ui::MainUI> m_ui;
+    TestRecord m_record{};
+    MessageReceiver *m_serviceReceiver = nullptr;
+    SaveFileChooser m_saveFileChooser;
+    PrintDialogRunner m_printDialogRunner;
+};
