@@ -20,8 +20,17 @@ constexpr int difatEntriesPerSector = entriesPerSector - 1; // the last entry li
 constexpr int directoryEntrySize = 128;
 constexpr qint64 maxStreamSize = 0x7FFFFFFF;
 
-enum ObjectType : std::uint8_t { storageObject = 1, streamObject = 2, rootObject = 5 };
-enum Colour : std::uint8_t { red = 0, black = 1 };
+enum ObjectType : std::uint8_t
+{
+    storageObject = 1,
+    streamObject = 2,
+    rootObject = 5
+};
+enum Colour : std::uint8_t
+{
+    red = 0,
+    black = 1
+};
 
 void putU16(char *at, std::uint16_t value)
 {
@@ -136,13 +145,16 @@ bool CompoundFile::addStream(const QString &name, const QByteArray &data, QStrin
         return false;
     };
     if (name.isEmpty() || name.size() > maxNameLength)
-        return fail(QStringLiteral("stream name \"%1\" must have 1 to %2 characters").arg(name).arg(maxNameLength));
+        return fail(
+            QStringLiteral("stream name \"%1\" must have 1 to %2 characters").arg(name).arg(maxNameLength));
     for (const QChar c : name) {
         if (c == u'/' || c == u'\\' || c == u':' || c == u'!')
             return fail(QStringLiteral("stream name \"%1\" holds the illegal character '%2'").arg(name, c));
     }
     if (data.size() > maxStreamSize)
-        return fail(QStringLiteral("stream \"%1\" is too large for the container (%2 bytes)").arg(name).arg(data.size()));
+        return fail(QStringLiteral("stream \"%1\" is too large for the container (%2 bytes)")
+                        .arg(name)
+                        .arg(data.size()));
     for (const Stream &stream : m_streams) {
         if (sameName(stream.name, name))
             return fail(QStringLiteral("stream name \"%1\" is used twice").arg(name));
@@ -182,7 +194,8 @@ QByteArray CompoundFile::build(QString *error) const
     const qint64 miniFatSectorCount = sectorsFor(miniSectorCount * 4, sectorSize);
     const qint64 miniContainerSectorCount = sectorsFor(miniSectorCount * miniSectorSize, sectorSize);
     const qint64 directorySectorCount = sectorsFor((streamCount + 1) * directoryEntrySize, sectorSize);
-    const qint64 contentSectors = miniFatSectorCount + directorySectorCount + miniContainerSectorCount + bigSectorCount;
+    const qint64 contentSectors =
+        miniFatSectorCount + directorySectorCount + miniContainerSectorCount + bigSectorCount;
 
     // The FAT must also describe its own sectors and the DIFAT sectors that list it.
     qint64 fatSectorCount = 1;
@@ -197,7 +210,8 @@ QByteArray CompoundFile::build(QString *error) const
     }
     const qint64 totalSectors = contentSectors + fatSectorCount + difatSectorCount;
     if (totalSectors > qint64(maxRegularSector))
-        return fail(QStringLiteral("container would need %1 sectors, more than the format allows").arg(totalSectors));
+        return fail(
+            QStringLiteral("container would need %1 sectors, more than the format allows").arg(totalSectors));
 
     const std::uint32_t firstDifat = std::uint32_t(fatSectorCount);
     const std::uint32_t firstMiniFat = firstDifat + std::uint32_t(difatSectorCount);
@@ -265,8 +279,8 @@ QByteArray CompoundFile::build(QString *error) const
     char *const directory = sectorAt(firstDirectory);
     for (qint64 e = 0; e < directorySectorCount * (sectorSize / directoryEntrySize); ++e)
         writeFreeDirectoryEntry(directory + e * directoryEntrySize);
-    writeDirectoryEntry(directory, QStringLiteral("Root Entry"), rootObject, TreeNode{}, treeRoot, m_rootClassId,
-                        miniContainerSectorCount ? firstMiniContainer : endOfChain,
+    writeDirectoryEntry(directory, QStringLiteral("Root Entry"), rootObject, TreeNode{}, treeRoot,
+                        m_rootClassId, miniContainerSectorCount ? firstMiniContainer : endOfChain,
                         quint64(miniSectorCount * miniSectorSize));
     for (qsizetype i = 0; i < streamCount; ++i) {
         writeDirectoryEntry(directory + (i + 1) * directoryEntrySize, m_streams.at(i).name, streamObject,

@@ -97,9 +97,9 @@ void ffn(ByteWriter &out, const QString &name, std::uint8_t family, std::uint8_t
     font.u8(std::uint8_t(variablePitch | trueType | (family << 4)));
     font.u16(400); // normal weight
     font.u8(charset);
-    font.u8(0);      // no alternate name
-    font.zeros(10);  // panose
-    font.zeros(24);  // font signature
+    font.u8(0);     // no alternate name
+    font.zeros(10); // panose
+    font.zeros(24); // font signature
     font.utf16(name);
     font.u16(0);
     out.u8(std::uint8_t(font.size()));
@@ -304,8 +304,8 @@ QByteArray stylesheet()
     ByteWriter out;
     out.u16(18); // cbStshi: the Word 97 STSHI
     out.u16(styleCount);
-    out.u16(10); // cbSTDBaseInFile
-    out.u16(1);  // fStdStylenamesWritten
+    out.u16(10);   // cbSTDBaseInFile
+    out.u16(1);    // fStdStylenamesWritten
     out.u16(0x5B); // stiMaxWhenSaved
     out.u16(styleCount);
     out.u16(0); // nVerBuiltInNamesWhenSaved
@@ -317,7 +317,8 @@ QByteArray stylesheet()
         if (istd == 0)
             std = styleDefinition(stiNormal, paragraphStyle, 0, {normalPapx.bytes(), normalChpx.bytes()});
         else if (istd == istdDefaultParagraphFont)
-            std = styleDefinition(stiDefaultParagraphFont, characterStyle, istdDefaultParagraphFont, {QByteArray()});
+            std = styleDefinition(stiDefaultParagraphFont, characterStyle, istdDefaultParagraphFont,
+                                  {QByteArray()});
         out.u16(std::uint16_t(std.size()));
         out.raw(std);
     }
@@ -344,10 +345,10 @@ QByteArray documentProperties()
     constexpr qsizetype dop97Size = 500;
     ByteWriter out;
     out.zeros(dop97Size);
-    out.setU16(0, 0x0020);  // footnotes at the bottom of the page
-    out.setU16(2, 1 << 2);  // footnote numbers start at 1
-    out.setU16(10, 420);    // default tab stop: two East Asian characters
-    out.setU16(14, 360);    // hyphenation hot zone
+    out.setU16(0, 0x0020); // footnotes at the bottom of the page
+    out.setU16(2, 1 << 2); // footnote numbers start at 1
+    out.setU16(10, 420);   // default tab stop: two East Asian characters
+    out.setU16(14, 360);   // hyphenation hot zone
     return out.bytes();
 }
 

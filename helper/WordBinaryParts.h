@@ -14,6 +14,7 @@ namespace WordBinary {
 class ByteWriter final
 {
 public:
+    void reserve(qsizetype bytes) { m_bytes.reserve(bytes); }
     void u8(std::uint8_t value) { m_bytes.append(char(value)); }
     void u16(std::uint16_t value);
     void u32(std::uint32_t value);
@@ -51,7 +52,12 @@ constexpr std::uint16_t headerFooterHalfPoints = 18;
 constexpr std::uint16_t normalHalfPoints = 21;
 
 // Character runs are kept as one of these kinds; the FKP turns each into its sprms.
-enum class RunKind { title, picture, headerFooter };
+enum class RunKind
+{
+    title,
+    picture,
+    headerFooter
+};
 
 struct CharacterRun
 {

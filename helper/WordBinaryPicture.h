@@ -3,7 +3,6 @@
 #include <cstdint>
 
 #include <QByteArray>
-#include <QString>
 
 // The inline picture of a Word 97-2003 document: a PICF followed by an OfficeArt shape whose
 // blip store entry embeds the PNG, as stored in the Data stream.
@@ -15,11 +14,9 @@ struct PictureSize
     int heightTwips = 0;
 };
 
-// Reads width and height from the PNG header; false with *error set when it is no PNG.
-bool pngSize(const QByteArray &png, std::uint32_t *width, std::uint32_t *height, QString *error);
-
 // The largest size of the pixel aspect ratio that fits the box (in twips).
-PictureSize fitPicture(std::uint32_t pixelWidth, std::uint32_t pixelHeight, int maxWidthTwips, int maxHeightTwips);
+PictureSize fitPicture(std::uint32_t pixelWidth, std::uint32_t pixelHeight, int maxWidthTwips,
+                       int maxHeightTwips);
 
 QByteArray pictureData(const QByteArray &png, PictureSize size);
 

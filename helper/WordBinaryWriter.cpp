@@ -4,6 +4,7 @@
 #include <array>
 
 #include "CompoundFile.h"
+#include "PngHeader.h"
 #include "WordBinaryParts.h"
 #include "WordBinaryPicture.h"
 
@@ -27,10 +28,11 @@ constexpr int pageBytes = 512;
 // Readers such as antiword only take the document stream from regular sectors, never from the
 // mini stream, and Word itself never writes it smaller.
 constexpr qsizetype minimumDocumentStream = 4096;
-constexpr int titleLineTwips = 400;     // a 14-point line with spacing
+constexpr int titleLineTwips = 400; // a 14-point line with spacing
 
 // Positions in FibRgFcLcb97 of the pairs this document fills.
-enum FcLcb : int {
+enum FcLcb : int
+{
     stshfOrig = 0,
     stshf = 1,
     plcfSed = 6,
@@ -43,7 +45,8 @@ enum FcLcb : int {
 };
 
 // Positions in FibRgLw97.
-enum Long : int {
+enum Long : int
+{
     cbMac = 0,
     ccpText = 3,
     ccpHdd = 5,
@@ -117,12 +120,20 @@ QByteArray WordBinaryWriter::build(const DocumentContent &content, QString *erro
         return QByteArray();
     };
 
-    std::uint32_t pngWidth = 0;
-    std::uint32_t pngHeight = 0;
-    if (!pngSize(content.png, &pngWidth, &pngHeight, &message))
-        return QByteArray();
-    if ((content.pixelWidth || content.pixelHeight)
-        && (content.pixelWidth != pngWidth || content.pixelHeight != pngHeight)) {
+    const PngHeader png = PngHeader::read(content.png);
+    switch (png.status) {
+    case PngHeader::Status::Valid:
+        break;
+    case PngHeader::Status::Truncated:
+        return fail(QStringLiteral("picture is a truncated PNG image (%1 bytes)").arg(content.png.size()));
+    case PngHeader::Status::NotPng:
+        return fail(content.png.isEmpty() ? QStringLiteral("picture is empty")
+                                          : QStringLiteral("picture is not a PNG image"));
+    }
+    const std::uint32_t pngWidth = png.width;
+    const std::uint32_t pngHeight = png.height;
+    if ((content.pixelWidth || content.pixelHeight) &&
+        (content.pixelWidth != pngWidth || content.pixelHeight != pngHeight)) {
         return fail(QStringLiteral("picture size %1 x %2 does not match the PNG's %3 x %4")
                         .arg(content.pixelWidth)
                         .arg(content.pixelHeight)
@@ -133,8 +144,8 @@ QByteArray WordBinaryWriter::build(const DocumentContent &content, QString *erro
     const TextLayout layout = layoutText(content.title, content.header, content.footer);
     const auto characterCount = std::uint32_t(layout.text.size());
     const qsizetype titleLines = wordText(content.title).count(QChar(0x000B)) + 1;
-    const int maxPictureHeight = std::max(PageLayout::textHeight - int(titleLines) * titleLineTwips - 200,
-                                          PageLayout::textHeight / 4);
+    const int maxPictureHeight =
+        std::max(PageLayout::textHeight - int(titleLines) * titleLineTwips - 200, PageLayout::textHeight / 4);
     const PictureSize pictureSize = fitPicture(pngWidth, pngHeight, PageLayout::textWidth, maxPictureHeight);
     const QByteArray data = pictureData(content.png, pictureSize);
     constexpr std::uint32_t pictureLocation = 0; // the picture opens the Data stream
@@ -197,9 +208,9 @@ QByteArray WordBinaryWriter::build(const DocumentContent &content, QString *erro
 
     CompoundFile container;
     container.setRootClassId(wordDocumentClassId());
-    if (!container.addStream(QStringLiteral("WordDocument"), wordDocument, &message)
-        || !container.addStream(QStringLiteral("1Table"), table.bytes(), &message)
-        || !container.addStream(QStringLiteral("Data"), data, &message)) {
+    if (!container.addStream(QStringLiteral("WordDocument"), wordDocument, &message) ||
+        !container.addStream(QStringLiteral("1Table"), table.bytes(), &message) ||
+        !container.addStream(QStringLiteral("Data"), data, &message)) {
         return QByteArray();
     }
     return container.build(&message);

@@ -44,7 +44,8 @@ QString findPython(bool needOlefile)
             return python;
         QProcess probe;
         probe.start(python, {QStringLiteral("-c"), QStringLiteral("import olefile")});
-        if (probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0)
+        if (probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit &&
+            probe.exitCode() == 0)
             return python;
     }
     return QString();
@@ -96,22 +97,23 @@ void tst_CompoundFile::initTestCase()
 void tst_CompoundFile::readersAgree_data()
 {
     QTest::addColumn<QList<StreamSpec>>("streams");
-    const auto s = [](const char *name, qsizetype size) { return StreamSpec{QString::fromLatin1(name), size}; };
+    const auto s = [](const char *name, qsizetype size) {
+        return StreamSpec{QString::fromLatin1(name), size};
+    };
     QTest::newRow("no streams") << QList<StreamSpec>{};
     QTest::newRow("word document set, all small")
         << QList<StreamSpec>{s("WordDocument", 1500), s("1Table", 700), s("Data", 90)};
     QTest::newRow("word document set, picture large")
         << QList<StreamSpec>{s("WordDocument", 4608), s("1Table", 2000), s("Data", 250000)};
     QTest::newRow("empty stream") << QList<StreamSpec>{s("Empty", 0), s("Other", 10)};
-    QTest::newRow("around the mini cut-off")
-        << QList<StreamSpec>{s("Below", 4095), s("At", 4096), s("Above", 4097), s("One", 1), s("Sector", 512)};
+    QTest::newRow("around the mini cut-off") << QList<StreamSpec>{
+        s("Below", 4095), s("At", 4096), s("Above", 4097), s("One", 1), s("Sector", 512)};
     QTest::newRow("mini FAT longer than one sector")
         << QList<StreamSpec>{s("A", 4000), s("B", 4000), s("C", 4000), s("D", 4000), s("E", 4000),
                              s("F", 4000), s("G", 4000), s("H", 4000), s("I", 4000)};
-    QTest::newRow("eleven names need a deeper tree")
-        << QList<StreamSpec>{s("k", 3),       s("Jj", 5),     s("iii", 7),   s("HHHH", 9),
-                             s("ggggg", 11),  s("FF", 13),    s("e", 15),    s("DDDDDDD", 17),
-                             s("cc", 19),     s("BBB", 21),   s("a", 23)};
+    QTest::newRow("eleven names need a deeper tree") << QList<StreamSpec>{
+        s("k", 3),  s("Jj", 5),       s("iii", 7), s("HHHH", 9), s("ggggg", 11), s("FF", 13),
+        s("e", 15), s("DDDDDDD", 17), s("cc", 19), s("BBB", 21), s("a", 23)};
     // More than 109 FAT sectors: the FAT list spills into DIFAT sectors.
     QTest::newRow("DIFAT sectors") << QList<StreamSpec>{s("Big", 9 * 1024 * 1024 + 7), s("Small", 100)};
 }
@@ -140,8 +142,8 @@ void tst_CompoundFile::readersAgree()
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("dump")));
 
     int exitCode = 0;
-    const QJsonObject walked = runCheck(m_python, {QStringLiteral("walk"), path, dir.filePath(QStringLiteral("dump"))},
-                                        &exitCode);
+    const QJsonObject walked =
+        runCheck(m_python, {QStringLiteral("walk"), path, dir.filePath(QStringLiteral("dump"))}, &exitCode);
     QVERIFY2(exitCode == 0, qPrintable(QJsonDocument(walked).toJson()));
     const QJsonObject walkedStreams = walked.value(QStringLiteral("streams")).toObject();
     QCOMPARE(walkedStreams.size(), streams.size());

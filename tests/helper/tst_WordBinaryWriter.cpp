@@ -35,12 +35,16 @@ const QList<DocumentCase> &documentCases()
         {QStringLiteral("chinese"), QStringLiteral("蓄电池检测报告 喆"),
          QStringLiteral("深圳市某某汽车维修有限公司\n地址：科技园路１号"),
          QStringLiteral("检测员：张三　日期：2024年5月1日"), QSize(794, 1123)},
-        {QStringLiteral("no_header_footer"), QStringLiteral("Report"), QString(), QString(), QSize(794, 1123)},
+        {QStringLiteral("no_header_footer"), QStringLiteral("Report"), QString(), QString(),
+         QSize(794, 1123)},
         {QStringLiteral("footer_only"), QStringLiteral("Report"), QString(), QStringLiteral("Only a footer"),
          QSize(794, 1123)},
         {QStringLiteral("tall_picture"), QStringLiteral("Tall"), QStringLiteral("H"), QStringLiteral("F"),
          QSize(300, 1500)},
-        {QStringLiteral("control_characters"), QStringLiteral("A\tB\x01" "C\x13" "D"),
+        {QStringLiteral("control_characters"),
+         QStringLiteral("A\tB\x01"
+                        "C\x13"
+                        "D"),
          QStringLiteral("one\rtwo\nthree"), QStringLiteral("x\x07y"), QSize(794, 1123)},
     };
     return cases;
@@ -56,7 +60,8 @@ QString shownText(const QString &text)
 
 QString squeezed(QString text)
 {
-    static const QRegularExpression space(QStringLiteral("\\s"), QRegularExpression::UseUnicodePropertiesOption);
+    static const QRegularExpression space(QStringLiteral("\\s"),
+                                          QRegularExpression::UseUnicodePropertiesOption);
     return text.remove(space);
 }
 
@@ -206,9 +211,13 @@ void tst_WordBinaryWriter::initTestCase()
 // One LibreOffice start converts every document; a private profile keeps it apart from others.
 void tst_WordBinaryWriter::convertAll(const char *format)
 {
-    QStringList arguments{QStringLiteral("--headless"), QStringLiteral("--norestore"),
-                          QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(m_profile.path()).toString(),
-                          QStringLiteral("--convert-to"), QLatin1String(format), QStringLiteral("--outdir"),
+    QStringList arguments{QStringLiteral("--headless"),
+                          QStringLiteral("--norestore"),
+                          QStringLiteral("-env:UserInstallation=") +
+                              QUrl::fromLocalFile(m_profile.path()).toString(),
+                          QStringLiteral("--convert-to"),
+                          QLatin1String(format),
+                          QStringLiteral("--outdir"),
                           m_dir.filePath(QStringLiteral("converted"))};
     for (const DocumentCase &documentCase : documentCases())
         arguments << docPath(documentCase.tag);
@@ -224,9 +233,11 @@ void tst_WordBinaryWriter::containerReaders()
         QSKIP("python3 is not installed: the container readers cannot run");
     const QStringList names{QStringLiteral("WordDocument"), QStringLiteral("1Table"), QStringLiteral("Data")};
 
-    const RunResult walked = run(m_python, {script("cfb_check.py"), QStringLiteral("walk"), docPath(documentCase.tag)});
+    const RunResult walked =
+        run(m_python, {script("cfb_check.py"), QStringLiteral("walk"), docPath(documentCase.tag)});
     QVERIFY2(walked.finished && walked.exitCode == 0, walked.out.constData());
-    const QJsonObject walkedStreams = QJsonDocument::fromJson(walked.out).object().value(QStringLiteral("streams")).toObject();
+    const QJsonObject walkedStreams =
+        QJsonDocument::fromJson(walked.out).object().value(QStringLiteral("streams")).toObject();
     QCOMPARE(walkedStreams.keys().size(), names.size());
     for (const QString &name : names)
         QVERIFY2(walkedStreams.value(name).toInteger() > 0, qPrintable(name));
@@ -236,10 +247,13 @@ void tst_WordBinaryWriter::containerReaders()
     const QString olePython = findPython(true);
     if (olePython.isEmpty())
         QSKIP("python3-olefile is not installed");
-    const RunResult listed = run(olePython, {script("cfb_check.py"), QStringLiteral("olefile"), docPath(documentCase.tag)});
+    const RunResult listed =
+        run(olePython, {script("cfb_check.py"), QStringLiteral("olefile"), docPath(documentCase.tag)});
     QVERIFY2(listed.finished && listed.exitCode == 0, listed.err.constData());
-    const QJsonObject listedStreams = QJsonDocument::fromJson(listed.out).object().value(QStringLiteral("streams")).toObject();
-    qInfo().noquote() << documentCase.tag << "streams:" << QJsonDocument(listedStreams).toJson(QJsonDocument::Compact);
+    const QJsonObject listedStreams =
+        QJsonDocument::fromJson(listed.out).object().value(QStringLiteral("streams")).toObject();
+    qInfo().noquote() << documentCase.tag
+                      << "streams:" << QJsonDocument(listedStreams).toJson(QJsonDocument::Compact);
     QCOMPARE(listedStreams, walkedStreams);
 }
 
@@ -304,7 +318,8 @@ void tst_WordBinaryWriter::libreOfficeLayout()
     const double textWidth = WordBinary::PageLayout::textWidth / twipsPerInch;
     const double textHeight = WordBinary::PageLayout::textHeight / twipsPerInch;
     const double ratio = double(documentCase.picture.height()) / documentCase.picture.width();
-    QVERIFY2(qAbs(height / width - ratio) < 0.005 * ratio, qPrintable(QStringLiteral("%1 x %2").arg(width).arg(height)));
+    QVERIFY2(qAbs(height / width - ratio) < 0.005 * ratio,
+             qPrintable(QStringLiteral("%1 x %2").arg(width).arg(height)));
     QVERIFY(width <= textWidth + 0.01);
     QVERIFY(height <= textHeight);
     if (ratio * textWidth < textHeight * 0.9)
@@ -326,10 +341,12 @@ void tst_WordBinaryWriter::libreOfficePdf()
 
     const RunResult info = run(pdfinfo, {pdf});
     QVERIFY2(info.finished && info.exitCode == 0, info.err.constData());
-    QVERIFY2(QRegularExpression(QStringLiteral("Pages:\\s+1\\n")).match(QString::fromUtf8(info.out)).hasMatch(),
-             info.out.constData());
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("Pages:\\s+1\\n")).match(QString::fromUtf8(info.out)).hasMatch(),
+        info.out.constData());
 
-    const RunResult text = run(pdftotext, {QStringLiteral("-enc"), QStringLiteral("UTF-8"), pdf, QStringLiteral("-")});
+    const RunResult text =
+        run(pdftotext, {QStringLiteral("-enc"), QStringLiteral("UTF-8"), pdf, QStringLiteral("-")});
     QVERIFY(text.finished && text.exitCode == 0);
     const QString page = squeezed(QString::fromUtf8(text.out));
     for (const QString &expected : {documentCase.header, documentCase.title, documentCase.footer})
@@ -337,8 +354,9 @@ void tst_WordBinaryWriter::libreOfficePdf()
 
     // The rendered page: kept beside the PDF for a look when KESTREL_KEEP_DOCS is set.
     const QString imageBase = m_dir.filePath(QStringLiteral("converted/") + documentCase.tag);
-    const RunResult rendered = run(pdftoppm, {QStringLiteral("-r"), QStringLiteral("40"), QStringLiteral("-png"),
-                                              QStringLiteral("-singlefile"), pdf, imageBase});
+    const RunResult rendered =
+        run(pdftoppm, {QStringLiteral("-r"), QStringLiteral("40"), QStringLiteral("-png"),
+                       QStringLiteral("-singlefile"), pdf, imageBase});
     QVERIFY(rendered.finished && rendered.exitCode == 0);
     QImage image(imageBase + QStringLiteral(".png"));
     QVERIFY(!image.isNull());
@@ -364,12 +382,14 @@ void tst_WordBinaryWriter::textExtractors()
     if (antiword.isEmpty() && catdoc.isEmpty())
         QSKIP("neither antiword nor catdoc is installed");
     if (!antiword.isEmpty()) {
-        const RunResult result = run(antiword, {QStringLiteral("-m"), QStringLiteral("UTF-8.txt"), docPath(documentCase.tag)});
+        const RunResult result =
+            run(antiword, {QStringLiteral("-m"), QStringLiteral("UTF-8.txt"), docPath(documentCase.tag)});
         QVERIFY2(result.finished && result.exitCode == 0, result.err.constData());
         QVERIFY2(squeezed(QString::fromUtf8(result.out)).contains(title), result.out.constData());
     }
     if (!catdoc.isEmpty()) {
-        const RunResult result = run(catdoc, {QStringLiteral("-d"), QStringLiteral("utf-8"), docPath(documentCase.tag)});
+        const RunResult result =
+            run(catdoc, {QStringLiteral("-d"), QStringLiteral("utf-8"), docPath(documentCase.tag)});
         QVERIFY2(result.finished && result.exitCode == 0, result.err.constData());
         const QString text = squeezed(QString::fromUtf8(result.out));
         QVERIFY2(text.contains(title), result.out.constData());
@@ -396,7 +416,8 @@ void tst_WordBinaryWriter::rejectsBadContent_data()
     QTest::addColumn<QString>("errorPart");
     const QByteArray good = reportPng(QSize(40, 60));
     QTest::newRow("no picture") << QByteArray() << 40 << 60 << QStringLiteral("empty");
-    QTest::newRow("not a PNG") << QByteArray("GIF89a and some more bytes here") << 40 << 60 << QStringLiteral("not a PNG");
+    QTest::newRow("not a PNG") << QByteArray("GIF89a and some more bytes here") << 40 << 60
+                               << QStringLiteral("not a PNG");
     QTest::newRow("cut after the header") << good.left(60) << 40 << 60 << QStringLiteral("truncated");
     QByteArray zeroWidth = good;
     zeroWidth.replace(16, 4, QByteArray(4, '\0'));
@@ -426,11 +447,15 @@ void tst_WordBinaryWriter::wordText_data()
     QTest::addColumn<QString>("expected");
     const QString lineBreak(QChar(0x000B));
     QTest::newRow("plain") << QStringLiteral("Report 1") << QStringLiteral("Report 1");
-    QTest::newRow("CR LF") << QStringLiteral("a\r\nb") << QStringLiteral("a") + lineBreak + QStringLiteral("b");
+    QTest::newRow("CR LF") << QStringLiteral("a\r\nb")
+                           << QStringLiteral("a") + lineBreak + QStringLiteral("b");
     QTest::newRow("LF and CR") << QStringLiteral("a\nb\rc")
-                               << QStringLiteral("a") + lineBreak + QStringLiteral("b") + lineBreak + QStringLiteral("c");
+                               << QStringLiteral("a") + lineBreak + QStringLiteral("b") + lineBreak +
+                                      QStringLiteral("c");
     QTest::newRow("tab kept") << QStringLiteral("a\tb") << QStringLiteral("a\tb");
-    QTest::newRow("picture and field marks") << QStringLiteral("a\x01" "b\x13" "c\x15")
+    QTest::newRow("picture and field marks") << QStringLiteral("a\x01"
+                                                               "b\x13"
+                                                               "c\x15")
                                              << QStringLiteral("a b c ");
     QTest::newRow("chinese") << QStringLiteral("蓄电池") << QStringLiteral("蓄电池");
 }
@@ -460,7 +485,8 @@ void tst_WordBinaryWriter::fitPicture()
     QFETCH(int, pixelHeight);
     QFETCH(int, width);
     QFETCH(int, height);
-    const WordBinary::PictureSize size = WordBinary::fitPicture(std::uint32_t(pixelWidth), std::uint32_t(pixelHeight), 8306, 13000);
+    const WordBinary::PictureSize size =
+        WordBinary::fitPicture(std::uint32_t(pixelWidth), std::uint32_t(pixelHeight), 8306, 13000);
     QCOMPARE(size.widthTwips, width);
     QCOMPARE(size.heightTwips, height);
 }
