@@ -1,12 +1,16 @@
 #include "ConfigManager.h"
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QReadLocker>
-#include <QWriteLocker>
+
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#define KESTREL_ANNOUNCE_LOCKS 1
+#endif
 
 #include "AppPaths.h"
 #include "Codec.h"
@@ -15,15 +19,78 @@
 
 namespace {
 
+// QReadWriteLock does its work inside the Qt library, which is not built for ThreadSanitizer, so
+// the order it imposes is announced to the sanitizer here; otherwise these are plain lockers.
+void announceAcquire([[maybe_unused]] QReadWriteLock *lock)
+{
+#ifdef KESTREL_ANNOUNCE_LOCKS
+    __tsan_acquire(lock);
+#endif
+}
+
+void announceRelease([[maybe_unused]] QReadWriteLock *lock)
+{
+#ifdef KESTREL_ANNOUNCE_LOCKS
+    __tsan_release(lock);
+#endif
+}
+
+class ReadLocker final
+{
+public:
+    explicit ReadLocker(QReadWriteLock *lock) : m_lock(lock)
+    {
+        m_lock->lockForRead();
+        announceAcquire(m_lock);
+    }
+    ~ReadLocker()
+    {
+        announceRelease(m_lock);
+        m_lock->unlock();
+    }
+    Q_DISABLE_COPY_MOVE(ReadLocker)
+
+private:
+    QReadWriteLock *m_lock;
+};
+
+class WriteLocker final
+{
+public:
+    explicit WriteLocker(QReadWriteLock *lock) : m_lock(lock)
+    {
+        m_lock->lockForWrite();
+        announceAcquire(m_lock);
+    }
+    ~WriteLocker()
+    {
+        announceRelease(m_lock);
+        m_lock->unlock();
+    }
+    Q_DISABLE_COPY_MOVE(WriteLocker)
+
+private:
+    QReadWriteLock *m_lock;
+};
+
 constexpr std::int32_t reloadTimerKey = 1;
 constexpr std::int32_t reloadIntervalMs = 3000;
 
 // Values quoted in the run log are cut so that a garbage file cannot flood it.
 constexpr qsizetype loggedValueChars = 64;
 
-QString basicGroup() { return QStringLiteral("Basic"); }
-QString testInfoGroup() { return QStringLiteral("Test Info"); }
-QString docSettingGroup() { return QStringLiteral("Doc Setting"); }
+QString basicGroup()
+{
+    return QStringLiteral("Basic");
+}
+QString testInfoGroup()
+{
+    return QStringLiteral("Test Info");
+}
+QString docSettingGroup()
+{
+    return QStringLiteral("Doc Setting");
+}
 
 QString forLog(const QString &value)
 {
@@ -105,37 +172,37 @@ bool ConfigManager::deactive()
 
 bool ConfigManager::closeDataPrinter() const
 {
-    QReadLocker locker(&m_closeDataPrinterLock);
+    ReadLocker locker(&m_closeDataPrinterLock);
     return m_closeDataPrinter;
 }
 
 std::int32_t ConfigManager::queryDataTimeout() const
 {
-    QReadLocker locker(&m_queryDataTimeoutLock);
+    ReadLocker locker(&m_queryDataTimeoutLock);
     return m_queryDataTimeout;
 }
 
 QString ConfigManager::saveDataProcess() const
 {
-    QReadLocker locker(&m_saveDataProcessLock);
+    ReadLocker locker(&m_saveDataProcessLock);
     return m_saveDataProcess;
 }
 
 QString ConfigManager::serialPortName() const
 {
-    QReadLocker locker(&m_serialPortNameLock);
+    ReadLocker locker(&m_serialPortNameLock);
     return m_serialPortName;
 }
 
 TestInfo ConfigManager::testInfo() const
 {
-    QReadLocker locker(&m_testInfoLock);
+    ReadLocker locker(&m_testInfoLock);
     return m_testInfo;
 }
 
 DocSetting ConfigManager::docSetting() const
 {
-    QReadLocker locker(&m_docSettingLock);
+    ReadLocker locker(&m_docSettingLock);
     return m_docSetting;
 }
 
@@ -143,26 +210,29 @@ void ConfigManager::setTestInfo(const TestInfo &info)
 {
     // The file lock is held until the value is stored, so a reload running on the manager's
     // thread cannot store the old file contents over the new value.
-    QMutexLocker fileLocker(&m_fileLock);
+    const std::lock_guard fileLocker(m_fileLock);
     writeKeys(testInfoGroup(), {{QStringLiteral("Customer"), hexEncode(info.customer)},
                                 {QStringLiteral("RegistrationNo"), hexEncode(info.registrationNo)},
                                 {QStringLiteral("BatteryModel"), hexEncode(info.batteryModel)},
                                 {QStringLiteral("Capacity"), hexEncode(info.capacity)}});
-    QWriteLocker locker(&m_testInfoLock);
+    WriteLocker locker(&m_testInfoLock);
     m_testInfo = info;
 }
 
 void ConfigManager::setDocSetting(const DocSetting &setting)
 {
-    QMutexLocker fileLocker(&m_fileLock);
+    const std::lock_guard fileLocker(m_fileLock);
     writeKeys(docSettingGroup(), {{QStringLiteral("Title"), hexEncode(setting.title)},
                                   {QStringLiteral("Header"), hexEncode(setting.header)},
                                   {QStringLiteral("Footer"), hexEncode(setting.footer)}});
-    QWriteLocker locker(&m_docSettingLock);
+    WriteLocker locker(&m_docSettingLock);
     m_docSetting = setting;
 }
 
-QString ConfigManager::configFilePath() { return AppPaths::configDir() + QStringLiteral("/main.ini"); }
+QString ConfigManager::configFilePath()
+{
+    return AppPaths::configDir() + QStringLiteral("/main.ini");
+}
 
 QString ConfigManager::defaultSerialPortName()
 {
@@ -201,7 +271,7 @@ QString ConfigManager::hexDecode(const QString &text)
 
 bool ConfigManager::loadAll(bool *fileRead)
 {
-    QMutexLocker fileLocker(&m_fileLock);
+    const std::lock_guard fileLocker(m_fileLock);
     const QString path = configFilePath();
     IniFile ini;
     const bool loaded = ini.load(path);
@@ -245,9 +315,12 @@ bool ConfigManager::loadAll(bool *fileRead)
 
 bool ConfigManager::activeBasic(IniFile &ini)
 {
-    const bool closeDataPrinter = readInt(ini, basicGroup(), QStringLiteral("CloseDataPrinter"), 0, 0, 1) != 0;
-    const std::int32_t queryDataTimeout = readInt(ini, basicGroup(), QStringLiteral("QueryDataTimeout"), 10, 10, 3600);
-    const QString saveDataProcess = readString(ini, basicGroup(), QStringLiteral("SaveDataProcess"), QString());
+    const bool closeDataPrinter =
+        readInt(ini, basicGroup(), QStringLiteral("CloseDataPrinter"), 0, 0, 1) != 0;
+    const std::int32_t queryDataTimeout =
+        readInt(ini, basicGroup(), QStringLiteral("QueryDataTimeout"), 10, 10, 3600);
+    const QString saveDataProcess =
+        readString(ini, basicGroup(), QStringLiteral("SaveDataProcess"), QString());
     QString serialPortName =
         readString(ini, basicGroup(), QStringLiteral("SerialPortName"), defaultSerialPortName());
     if (serialPortName.isEmpty() || !serialPortName.contains(QStringLiteral("%1"))) {
@@ -258,19 +331,19 @@ bool ConfigManager::activeBasic(IniFile &ini)
     }
 
     {
-        QWriteLocker locker(&m_closeDataPrinterLock);
+        WriteLocker locker(&m_closeDataPrinterLock);
         m_closeDataPrinter = closeDataPrinter;
     }
     {
-        QWriteLocker locker(&m_queryDataTimeoutLock);
+        WriteLocker locker(&m_queryDataTimeoutLock);
         m_queryDataTimeout = queryDataTimeout;
     }
     {
-        QWriteLocker locker(&m_saveDataProcessLock);
+        WriteLocker locker(&m_saveDataProcessLock);
         m_saveDataProcess = saveDataProcess;
     }
     {
-        QWriteLocker locker(&m_serialPortNameLock);
+        WriteLocker locker(&m_serialPortNameLock);
         m_serialPortName = serialPortName;
     }
     return true;
@@ -283,7 +356,7 @@ bool ConfigManager::activeTestInfo(IniFile &ini)
     info.registrationNo = readHex(ini, testInfoGroup(), QStringLiteral("RegistrationNo"));
     info.batteryModel = readHex(ini, testInfoGroup(), QStringLiteral("BatteryModel"));
     info.capacity = readHex(ini, testInfoGroup(), QStringLiteral("Capacity"));
-    QWriteLocker locker(&m_testInfoLock);
+    WriteLocker locker(&m_testInfoLock);
     m_testInfo = info;
     return true;
 }
@@ -294,7 +367,7 @@ bool ConfigManager::activeDocSetting(IniFile &ini)
     setting.title = readHex(ini, docSettingGroup(), QStringLiteral("Title"));
     setting.header = readHex(ini, docSettingGroup(), QStringLiteral("Header"));
     setting.footer = readHex(ini, docSettingGroup(), QStringLiteral("Footer"));
-    QWriteLocker locker(&m_docSettingLock);
+    WriteLocker locker(&m_docSettingLock);
     m_docSetting = setting;
     return true;
 }
@@ -342,7 +415,8 @@ QString ConfigManager::readHex(IniFile &ini, const QString &group, const QString
 {
     const QString text = readString(ini, group, key, QString());
     if (!isHexText(text))
-        writeRunLog(tr("ConfigManager Bad Hex Text, Group:%1, Key:%2, Value:%3").arg(group, key, forLog(text)));
+        writeRunLog(
+            tr("ConfigManager Bad Hex Text, Group:%1, Key:%2, Value:%3").arg(group, key, forLog(text)));
     return hexDecode(text);
 }
 
@@ -373,4 +447,7 @@ void ConfigManager::onReloadTimer(std::int32_t)
         m_lastModified = 0;
 }
 
-void ConfigManager::writeRunLog(const QString &text) const { LogManager::instance()->writeRunLog(text); }
+void ConfigManager::writeRunLog(const QString &text) const
+{
+    LogManager::instance()->writeRunLog(text);
+}

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <utility>
 
 #include <QList>
-#include <QMutex>
 #include <QReadWriteLock>
 #include <QString>
 
@@ -66,7 +66,7 @@ private:
 
     // Serialises every read-modify-write of main.ini and the store that follows it (setters on
     // the GUI thread, reloads on this manager's thread). Taken before any value lock.
-    QMutex m_fileLock;
+    std::mutex m_fileLock;
     bool m_valuesLoaded = false; // guarded by m_fileLock
     bool m_readFailing = false;  // guarded by m_fileLock
 

@@ -10,7 +10,10 @@ namespace {
 
 const QByteArray utf8ByteOrderMark = QByteArrayLiteral("\xEF\xBB\xBF");
 
-bool sameName(const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+bool sameName(const QString &a, const QString &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
 
 bool hasLineBreak(const QString &text)
 {
@@ -81,7 +84,8 @@ void IniFile::setBytes(const QByteArray &bytes)
         const char ch = bytes.at(i);
         if (ch != '\n' && ch != '\r')
             continue;
-        const qsizetype endingLength = (ch == '\r' && i + 1 < bytes.size() && bytes.at(i + 1) == '\n') ? 2 : 1;
+        const qsizetype endingLength =
+            (ch == '\r' && i + 1 < bytes.size() && bytes.at(i + 1) == '\n') ? 2 : 1;
         const QByteArray ending = bytes.mid(i, endingLength);
         if (!newlineSeen) {
             // New lines follow the file's own convention.
@@ -148,7 +152,10 @@ QString IniFile::decode(const QByteArray &bytes) const
     return m_utf8 ? QString::fromUtf8(bytes) : Codec::toText(bytes);
 }
 
-QByteArray IniFile::encode(const QString &text) const { return m_utf8 ? text.toUtf8() : Codec::toBytes(text); }
+QByteArray IniFile::encode(const QString &text) const
+{
+    return m_utf8 ? text.toUtf8() : Codec::toBytes(text);
+}
 
 qsizetype IniFile::findKey(const QString &group, const QString &key) const
 {
@@ -173,7 +180,10 @@ qsizetype IniFile::findLastGroup(const QString &group) const
     return -1;
 }
 
-bool IniFile::contains(const QString &group, const QString &key) const { return findKey(group, key) >= 0; }
+bool IniFile::contains(const QString &group, const QString &key) const
+{
+    return findKey(group, key) >= 0;
+}
 
 int IniFile::occurrences(const QString &group, const QString &key) const
 {
@@ -202,10 +212,12 @@ void IniFile::ensureEnding(qsizetype index)
 
 bool IniFile::setValue(const QString &group, const QString &key, const QString &value)
 {
-    if (group.isEmpty() || group != group.trimmed() || group.contains(QLatin1Char(']')) || hasLineBreak(group))
+    if (group.isEmpty() || group != group.trimmed() || group.contains(QLatin1Char(']')) ||
+        hasLineBreak(group))
         return false;
     if (key.isEmpty() || key != key.trimmed() || key.contains(QLatin1Char('=')) || hasLineBreak(key) ||
-        key.startsWith(QLatin1Char('[')) || key.startsWith(QLatin1Char(';')) || key.startsWith(QLatin1Char('#')))
+        key.startsWith(QLatin1Char('[')) || key.startsWith(QLatin1Char(';')) ||
+        key.startsWith(QLatin1Char('#')))
         return false;
     if (hasLineBreak(value))
         return false;

@@ -47,7 +47,14 @@ public:
     QString errorString() const { return m_errorString; }
 
 private:
-    enum class Kind { Blank, Comment, Group, Key, Unrecognised };
+    enum class Kind
+    {
+        Blank,
+        Comment,
+        Group,
+        Key,
+        Unrecognised
+    };
     struct Line
     {
         QByteArray text;   // without the line ending

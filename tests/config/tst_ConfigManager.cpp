@@ -16,8 +16,7 @@
 
 namespace {
 
-template <std::size_t N>
-QByteArray raw(const char (&text)[N])
+template <std::size_t N> QByteArray raw(const char (&text)[N])
 {
     return QByteArray(text, static_cast<qsizetype>(N - 1));
 }
@@ -179,17 +178,25 @@ void tst_ConfigManager::basicNumbersClampedAndWrittenBack_data()
 
     QTest::newRow("in range") << raw("CloseDataPrinter=1\r\nQueryDataTimeout=250\r\n") << true << 250 << "1"
                               << "250";
-    QTest::newRow("timeout below range") << raw("QueryDataTimeout=5\r\n") << false << 10 << "0" << "10";
-    QTest::newRow("timeout above range") << raw("QueryDataTimeout=3601\r\n") << false << 3600 << "0" << "3600";
+    QTest::newRow("timeout below range") << raw("QueryDataTimeout=5\r\n") << false << 10 << "0"
+                                         << "10";
+    QTest::newRow("timeout above range") << raw("QueryDataTimeout=3601\r\n") << false << 3600 << "0"
+                                         << "3600";
     QTest::newRow("timeout past 32 bits") << raw("QueryDataTimeout=99999999999\r\n") << false << 3600 << "0"
                                           << "3600";
-    QTest::newRow("timeout negative") << raw("QueryDataTimeout=-20\r\n") << false << 10 << "0" << "10";
-    QTest::newRow("timeout not a number") << raw("QueryDataTimeout=fast\r\n") << false << 10 << "0" << "10";
-    QTest::newRow("timeout empty") << raw("QueryDataTimeout=\r\n") << false << 10 << "0" << "10";
-    QTest::newRow("printer 7") << raw("CloseDataPrinter=7\r\n") << true << 10 << "1" << "10";
-    QTest::newRow("printer negative") << raw("CloseDataPrinter=-1\r\n") << false << 10 << "0" << "10";
+    QTest::newRow("timeout negative") << raw("QueryDataTimeout=-20\r\n") << false << 10 << "0"
+                                      << "10";
+    QTest::newRow("timeout not a number") << raw("QueryDataTimeout=fast\r\n") << false << 10 << "0"
+                                          << "10";
+    QTest::newRow("timeout empty") << raw("QueryDataTimeout=\r\n") << false << 10 << "0"
+                                   << "10";
+    QTest::newRow("printer 7") << raw("CloseDataPrinter=7\r\n") << true << 10 << "1"
+                               << "10";
+    QTest::newRow("printer negative") << raw("CloseDataPrinter=-1\r\n") << false << 10 << "0"
+                                      << "10";
     // Text reads as 0, which is in range, so there is nothing to write back.
-    QTest::newRow("printer not a number") << raw("CloseDataPrinter=yes\r\n") << false << 10 << "yes" << "10";
+    QTest::newRow("printer not a number") << raw("CloseDataPrinter=yes\r\n") << false << 10 << "yes"
+                                          << "10";
 }
 
 void tst_ConfigManager::basicNumbersClampedAndWrittenBack()
@@ -224,9 +231,11 @@ void tst_ConfigManager::serialPortName_data()
 
     const QString fallback = ConfigManager::defaultSerialPortName();
     QTest::newRow("missing") << QByteArray() << fallback << fallback;
-    QTest::newRow("own pattern") << raw("SerialPortName=/dev/ttyACM%1\r\n") << "/dev/ttyACM%1" << "/dev/ttyACM%1";
+    QTest::newRow("own pattern") << raw("SerialPortName=/dev/ttyACM%1\r\n") << "/dev/ttyACM%1"
+                                 << "/dev/ttyACM%1";
     QTest::newRow("windows pattern, backslashes literal")
-        << raw("SerialPortName=\\\\.\\COM%1\r\n") << "\\\\.\\COM%1" << "\\\\.\\COM%1";
+        << raw("SerialPortName=\\\\.\\COM%1\r\n") << "\\\\.\\COM%1"
+        << "\\\\.\\COM%1";
     // Without a number every port would open the same device; the operator's text stays.
     QTest::newRow("no number") << raw("SerialPortName=/dev/ttyS0\r\n") << fallback << "/dev/ttyS0";
     QTest::newRow("empty") << raw("SerialPortName=\r\n") << fallback << "";
@@ -251,8 +260,10 @@ void tst_ConfigManager::hexEncode_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("hex");
 
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("ascii") << "abc" << "616263";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("ascii") << "abc"
+                           << "616263";
     QTest::newRow("gbk") << chinese << "d6d0cec4";
     QTest::newRow("mixed with a line break") << chinese + QStringLiteral("1\nB") << "d6d0cec4310a42";
 }
@@ -272,11 +283,17 @@ void tst_ConfigManager::hexDecode_data()
 
     QTest::newRow("upper case") << "D6D0CEC4" << chinese;
     QTest::newRow("odd last digit alone") << "61626" << QStringLiteral("ab\x06");
-    QTest::newRow("pair with one digit") << "616g62" << QStringLiteral("a\x06" "b");
-    QTest::newRow("non-hex pair ends the text") << "6162zz63" << "ab";
-    QTest::newRow("non-hex start") << "zz6162" << "";
-    QTest::newRow("zero byte ends the text") << "616200636465" << "ab";
-    QTest::newRow("not hex at all") << "hello" << "";
+    QTest::newRow("pair with one digit") << "616g62"
+                                         << QStringLiteral("a\x06"
+                                                           "b");
+    QTest::newRow("non-hex pair ends the text") << "6162zz63"
+                                                << "ab";
+    QTest::newRow("non-hex start") << "zz6162"
+                                   << "";
+    QTest::newRow("zero byte ends the text") << "616200636465"
+                                             << "ab";
+    QTest::newRow("not hex at all") << "hello"
+                                    << "";
     QTest::newRow("gbk text instead of hex") << chinese << "";
 }
 
@@ -323,8 +340,9 @@ void tst_ConfigManager::settersWriteHexAndKeepTheRest()
     QCOMPARE(active.manager.testInfo(), info);
     QCOMPARE(active.manager.docSetting(), setting);
     QByteArray expected = before;
-    expected.replace("Customer=78\r\nRegistrationNo=\r\nBatteryModel=\r\nCapacity=\r\n",
-                     "Customer=616263\r\nRegistrationNo=d6d0cec4\r\nBatteryModel=\r\nCapacity=3630204168\r\n");
+    expected.replace(
+        "Customer=78\r\nRegistrationNo=\r\nBatteryModel=\r\nCapacity=\r\n",
+        "Customer=616263\r\nRegistrationNo=d6d0cec4\r\nBatteryModel=\r\nCapacity=3630204168\r\n");
     expected.replace("Title=\r\nHeader=\r\nFooter=\r\n",
                      "Title=5265706f7274\r\nHeader=6c696e6520310a6c696e652032\r\nFooter=d6d0cec4\r\n");
     QCOMPARE(app.readFile(mainIni), expected);
@@ -334,7 +352,8 @@ void tst_ConfigManager::settersReadBackAfterRestart()
 {
     TestAppDir app;
     const TestInfo info{chinese, QStringLiteral("AB-123"), QStringLiteral("EFB 70"), QStringLiteral("760")};
-    const DocSetting setting{chinese + QStringLiteral(" title"), QStringLiteral("a\r\nb"), QStringLiteral("end")};
+    const DocSetting setting{chinese + QStringLiteral(" title"), QStringLiteral("a\r\nb"),
+                             QStringLiteral("end")};
     {
         ActiveManager first;
         first.manager.setTestInfo(info);
@@ -393,21 +412,28 @@ void tst_ConfigManager::badInput_data()
     QTest::addColumn<QString>("logged");
 
     QTest::newRow("garbage lines")
-        << raw("\x01\x02 binary\r\n[Basic]\r\n!!garbage!!\r\n[unclosed\r\nQueryDataTimeout=20\r\n[Test Info]\r\n"
+        << raw("\x01\x02 binary\r\n[Basic]\r\n!!garbage!!\r\n[unclosed\r\nQueryDataTimeout=20\r\n[Test "
+               "Info]\r\n"
                "Customer=616263\r\n")
-        << 20 << "abc" << "ConfigManager Ignored Lines, File:";
-    QTest::newRow("duplicate keys") << raw("[Basic]\nQueryDataTimeout=20\nQueryDataTimeout=30\n") << 30 << ""
-                                    << "ConfigManager Duplicate Key, Group:Basic, Key:QueryDataTimeout, Count:2";
-    QTest::newRow("odd-length hex") << raw("[Test Info]\r\nCustomer=61626\r\n") << 10 << "ab\x06"
-                                    << "ConfigManager Bad Hex Text, Group:Test Info, Key:Customer, Value:61626";
+        << 20 << "abc"
+        << "ConfigManager Ignored Lines, File:";
+    QTest::newRow("duplicate keys")
+        << raw("[Basic]\nQueryDataTimeout=20\nQueryDataTimeout=30\n") << 30 << ""
+        << "ConfigManager Duplicate Key, Group:Basic, Key:QueryDataTimeout, Count:2";
+    QTest::newRow("odd-length hex")
+        << raw("[Test Info]\r\nCustomer=61626\r\n") << 10 << "ab\x06"
+        << "ConfigManager Bad Hex Text, Group:Test Info, Key:Customer, Value:61626";
     QTest::newRow("non-hex value") << raw("[Test Info]\r\nCustomer=6162zz\r\n") << 10 << "ab"
                                    << "ConfigManager Bad Hex Text, Group:Test Info, Key:Customer";
     QTest::newRow("lf endings") << raw("[Basic]\nQueryDataTimeout=20\n[Test Info]\nCustomer=616263\n") << 20
-                                << "abc" << "";
-    QTest::newRow("crlf endings") << raw("[Basic]\r\nQueryDataTimeout=20\r\n[Test Info]\r\nCustomer=616263\r\n")
-                                  << 20 << "abc" << "";
+                                << "abc"
+                                << "";
+    QTest::newRow("crlf endings")
+        << raw("[Basic]\r\nQueryDataTimeout=20\r\n[Test Info]\r\nCustomer=616263\r\n") << 20 << "abc"
+        << "";
     QTest::newRow("utf-8 byte-order mark")
-        << raw("\xEF\xBB\xBF[Basic]\r\nQueryDataTimeout=20\r\n[Test Info]\r\nCustomer=616263\r\n") << 20 << "abc"
+        << raw("\xEF\xBB\xBF[Basic]\r\nQueryDataTimeout=20\r\n[Test Info]\r\nCustomer=616263\r\n") << 20
+        << "abc"
         << "";
     QTest::newRow("bytes that are not gbk")
         << raw("[Basic]\r\nSaveDataProcess=\xFF\xFE.exe\r\n\x80\x80=\xFF\r\nQueryDataTimeout=20\r\n"
@@ -466,7 +492,8 @@ void tst_ConfigManager::readersNeverSeeHalfAValue()
             const TestInfo info = config.testInfo();
             const DocSetting setting = config.docSetting();
             if (info.customer != info.registrationNo || info.customer != info.batteryModel ||
-                info.customer != info.capacity || setting.title != setting.header || setting.title != setting.footer)
+                info.customer != info.capacity || setting.title != setting.header ||
+                setting.title != setting.footer)
                 mixed.fetch_add(1);
             config.queryDataTimeout();
             config.closeDataPrinter();

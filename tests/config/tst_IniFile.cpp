@@ -9,13 +9,15 @@
 namespace {
 
 // Byte strings with embedded NULs and invalid sequences, taken at their full literal length.
-template <std::size_t N>
-QByteArray raw(const char (&text)[N])
+template <std::size_t N> QByteArray raw(const char (&text)[N])
 {
     return QByteArray(text, static_cast<qsizetype>(N - 1));
 }
 
-QString gbk(const QByteArray &bytes) { return Codec::toText(bytes); }
+QString gbk(const QByteArray &bytes)
+{
+    return Codec::toText(bytes);
+}
 
 } // namespace
 
@@ -60,7 +62,8 @@ void tst_IniFile::value_data()
     QTest::newRow("lf") << raw("[Basic]\nQueryDataTimeout=20\n") << basic << timeout << true << "20";
     QTest::newRow("crlf") << raw("[Basic]\r\nQueryDataTimeout=20\r\n") << basic << timeout << true << "20";
     QTest::newRow("cr only") << raw("[Basic]\rQueryDataTimeout=20\r") << basic << timeout << true << "20";
-    QTest::newRow("no final line end") << raw("[Basic]\r\nQueryDataTimeout=20") << basic << timeout << true << "20";
+    QTest::newRow("no final line end")
+        << raw("[Basic]\r\nQueryDataTimeout=20") << basic << timeout << true << "20";
     QTest::newRow("spaces and tabs around names and value")
         << raw("  [ Basic ]  \n\t QueryDataTimeout =  20 \t\n") << basic << timeout << true << "20";
     QTest::newRow("names are case-insensitive")
@@ -77,10 +80,10 @@ void tst_IniFile::value_data()
     QTest::newRow("repeated group")
         << raw("[Basic]\nA=1\n[Other]\nQueryDataTimeout=2\n[Basic]\nQueryDataTimeout=3\n") << basic << timeout
         << true << "3";
-    QTest::newRow("key of another group") << raw("[Other]\nQueryDataTimeout=20\n") << basic << timeout << false
-                                          << "";
-    QTest::newRow("key before any group") << raw("QueryDataTimeout=20\n[Basic]\n") << basic << timeout << false
-                                          << "";
+    QTest::newRow("key of another group")
+        << raw("[Other]\nQueryDataTimeout=20\n") << basic << timeout << false << "";
+    QTest::newRow("key before any group")
+        << raw("QueryDataTimeout=20\n[Basic]\n") << basic << timeout << false << "";
     QTest::newRow("commented keys") << raw("[Basic]\n;QueryDataTimeout=20\n#QueryDataTimeout=30\n") << basic
                                     << timeout << false << "";
     QTest::newRow("garbage lines skipped")
@@ -93,12 +96,12 @@ void tst_IniFile::value_data()
     // 0x81 0x5D is one GBK character whose second byte is ']'.
     QTest::newRow("gbk trail byte is not a bracket")
         << raw("[\x81\x5DX]\nA=1\n") << gbk(raw("\x81\x5DX")) << "A" << true << "1";
-    QTest::newRow("invalid gbk elsewhere") << raw("[Basic]\n\xFF\xFF=\x80\x80\nQueryDataTimeout=20\n") << basic
-                                           << timeout << true << "20";
-    QTest::newRow("nul bytes elsewhere") << raw("[Basic]\nQuery\0x=1\n\0\nQueryDataTimeout=20\n") << basic
-                                         << timeout << true << "20";
-    QTest::newRow("utf-8 byte-order mark") << raw("\xEF\xBB\xBF[Basic]\r\nQueryDataTimeout=20\r\n") << basic
-                                           << timeout << true << "20";
+    QTest::newRow("invalid gbk elsewhere")
+        << raw("[Basic]\n\xFF\xFF=\x80\x80\nQueryDataTimeout=20\n") << basic << timeout << true << "20";
+    QTest::newRow("nul bytes elsewhere")
+        << raw("[Basic]\nQuery\0x=1\n\0\nQueryDataTimeout=20\n") << basic << timeout << true << "20";
+    QTest::newRow("utf-8 byte-order mark")
+        << raw("\xEF\xBB\xBF[Basic]\r\nQueryDataTimeout=20\r\n") << basic << timeout << true << "20";
     QTest::newRow("utf-8 after a byte-order mark")
         << raw("\xEF\xBB\xBF[Basic]\nSaveDataProcess=\xE4\xB8\xAD\xE6\x96\x87\n") << basic << process << true
         << QString::fromUtf8("\u4E2D\u6587");
@@ -129,41 +132,44 @@ void tst_IniFile::setValue_data()
 
     const QString basic = QStringLiteral("Basic");
 
-    QTest::newRow("new file") << QByteArray() << basic << "CloseDataPrinter" << "0"
-                              << raw("[Basic]\r\nCloseDataPrinter=0\r\n");
-    QTest::newRow("group name written literally") << QByteArray() << "Test Info" << "Customer" << "616263"
-                                                  << raw("[Test Info]\r\nCustomer=616263\r\n");
+    QTest::newRow("new file") << QByteArray() << basic << "CloseDataPrinter"
+                              << "0" << raw("[Basic]\r\nCloseDataPrinter=0\r\n");
+    QTest::newRow("group name written literally") << QByteArray() << "Test Info"
+                                                  << "Customer"
+                                                  << "616263" << raw("[Test Info]\r\nCustomer=616263\r\n");
     QTest::newRow("added after the group's last key")
-        << raw("[Basic]\nA=1\n\n; about documents\n[Doc]\nT=1\n") << basic << "B" << "2"
-        << raw("[Basic]\nA=1\nB=2\n\n; about documents\n[Doc]\nT=1\n");
-    QTest::newRow("added to an empty group") << raw("[Basic]\n[Doc]\n") << basic << "B" << "2"
-                                             << raw("[Basic]\nB=2\n[Doc]\n");
+        << raw("[Basic]\nA=1\n\n; about documents\n[Doc]\nT=1\n") << basic << "B"
+        << "2" << raw("[Basic]\nA=1\nB=2\n\n; about documents\n[Doc]\nT=1\n");
+    QTest::newRow("added to an empty group") << raw("[Basic]\n[Doc]\n") << basic << "B"
+                                             << "2" << raw("[Basic]\nB=2\n[Doc]\n");
     QTest::newRow("replaced in place, crlf kept")
-        << raw("; top\r\n[Basic]\r\nA=1\r\nB=2\r\n[Doc]\r\nB=9\r\n") << basic << "B" << "3"
-        << raw("; top\r\n[Basic]\r\nA=1\r\nB=3\r\n[Doc]\r\nB=9\r\n");
-    QTest::newRow("replaced, key spelling kept") << raw("[basic]\n  b = 2  \nc=1\n") << basic << "B" << "3"
-                                                 << raw("[basic]\nb=3\nc=1\n");
-    QTest::newRow("last duplicate replaced") << raw("[Basic]\nB=1\nB=2\n") << basic << "B" << "3"
-                                             << raw("[Basic]\nB=1\nB=3\n");
+        << raw("; top\r\n[Basic]\r\nA=1\r\nB=2\r\n[Doc]\r\nB=9\r\n") << basic << "B"
+        << "3" << raw("; top\r\n[Basic]\r\nA=1\r\nB=3\r\n[Doc]\r\nB=9\r\n");
+    QTest::newRow("replaced, key spelling kept") << raw("[basic]\n  b = 2  \nc=1\n") << basic << "B"
+                                                 << "3" << raw("[basic]\nb=3\nc=1\n");
+    QTest::newRow("last duplicate replaced") << raw("[Basic]\nB=1\nB=2\n") << basic << "B"
+                                             << "3" << raw("[Basic]\nB=1\nB=3\n");
     QTest::newRow("added to the last of a repeated group")
-        << raw("[Basic]\nA=1\n[Doc]\n[Basic]\nC=1\n") << basic << "B" << "2"
-        << raw("[Basic]\nA=1\n[Doc]\n[Basic]\nC=1\nB=2\n");
-    QTest::newRow("new group after a last line without end") << raw("[Doc]\nT=1") << basic << "B" << "2"
-                                                             << raw("[Doc]\nT=1\n[Basic]\nB=2\n");
-    QTest::newRow("new key after a last line without end") << raw("[Basic]\r\nA=1") << basic << "B" << "2"
-                                                           << raw("[Basic]\r\nA=1\r\nB=2\r\n");
-    QTest::newRow("cr-only file and garbage kept") << raw("junk\r[Basic]\rA=1\r") << basic << "B" << "2"
-                                                   << raw("junk\r[Basic]\rA=1\rB=2\r");
-    QTest::newRow("byte-order mark kept") << raw("\xEF\xBB\xBF[Basic]\r\nA=1\r\n") << basic << "B" << "2"
-                                          << raw("\xEF\xBB\xBF[Basic]\r\nA=1\r\nB=2\r\n");
+        << raw("[Basic]\nA=1\n[Doc]\n[Basic]\nC=1\n") << basic << "B"
+        << "2" << raw("[Basic]\nA=1\n[Doc]\n[Basic]\nC=1\nB=2\n");
+    QTest::newRow("new group after a last line without end") << raw("[Doc]\nT=1") << basic << "B"
+                                                             << "2" << raw("[Doc]\nT=1\n[Basic]\nB=2\n");
+    QTest::newRow("new key after a last line without end") << raw("[Basic]\r\nA=1") << basic << "B"
+                                                           << "2" << raw("[Basic]\r\nA=1\r\nB=2\r\n");
+    QTest::newRow("cr-only file and garbage kept") << raw("junk\r[Basic]\rA=1\r") << basic << "B"
+                                                   << "2" << raw("junk\r[Basic]\rA=1\rB=2\r");
+    QTest::newRow("byte-order mark kept") << raw("\xEF\xBB\xBF[Basic]\r\nA=1\r\n") << basic << "B"
+                                          << "2" << raw("\xEF\xBB\xBF[Basic]\r\nA=1\r\nB=2\r\n");
     QTest::newRow("invalid gbk and nul bytes of other lines kept")
-        << raw("[Basic]\n\xFF\xFE junk\x80\0\nA=1\n") << basic << "A" << "2"
-        << raw("[Basic]\n\xFF\xFE junk\x80\0\nA=2\n");
+        << raw("[Basic]\n\xFF\xFE junk\x80\0\nA=1\n") << basic << "A"
+        << "2" << raw("[Basic]\n\xFF\xFE junk\x80\0\nA=2\n");
     QTest::newRow("gbk written") << QByteArray() << basic << "SaveDataProcess"
-                                 << QString::fromUtf8("\u4E2D\u6587") << raw("[Basic]\r\nSaveDataProcess=\xD6\xD0\xCE\xC4\r\n");
-    QTest::newRow("outer spaces quoted") << QByteArray() << basic << "A" << " x " << raw("[Basic]\r\nA=\" x \"\r\n");
-    QTest::newRow("same value changes nothing") << raw("[Basic]\nA = 1\n") << basic << "A" << "1"
-                                                << raw("[Basic]\nA = 1\n");
+                                 << QString::fromUtf8("\u4E2D\u6587")
+                                 << raw("[Basic]\r\nSaveDataProcess=\xD6\xD0\xCE\xC4\r\n");
+    QTest::newRow("outer spaces quoted") << QByteArray() << basic << "A"
+                                         << " x " << raw("[Basic]\r\nA=\" x \"\r\n");
+    QTest::newRow("same value changes nothing") << raw("[Basic]\nA = 1\n") << basic << "A"
+                                                << "1" << raw("[Basic]\nA = 1\n");
 }
 
 void tst_IniFile::setValue()
@@ -192,13 +198,27 @@ void tst_IniFile::refusesWhatIsNotOneLine_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
 
-    QTest::newRow("line break in value") << "Basic" << "A" << "1\r\n[Evil]";
-    QTest::newRow("equals sign in key") << "Basic" << "A=B" << "1";
-    QTest::newRow("empty key") << "Basic" << "" << "1";
-    QTest::newRow("key that reads as a group") << "Basic" << "[A" << "1";
-    QTest::newRow("key that reads as a comment") << "Basic" << ";A" << "1";
-    QTest::newRow("bracket in group") << "Ba]sic" << "A" << "1";
-    QTest::newRow("line break in group") << "Basic\n" << "A" << "1";
+    QTest::newRow("line break in value") << "Basic"
+                                         << "A"
+                                         << "1\r\n[Evil]";
+    QTest::newRow("equals sign in key") << "Basic"
+                                        << "A=B"
+                                        << "1";
+    QTest::newRow("empty key") << "Basic"
+                               << ""
+                               << "1";
+    QTest::newRow("key that reads as a group") << "Basic"
+                                               << "[A"
+                                               << "1";
+    QTest::newRow("key that reads as a comment") << "Basic"
+                                                 << ";A"
+                                                 << "1";
+    QTest::newRow("bracket in group") << "Ba]sic"
+                                      << "A"
+                                      << "1";
+    QTest::newRow("line break in group") << "Basic\n"
+                                         << "A"
+                                         << "1";
 }
 
 void tst_IniFile::refusesWhatIsNotOneLine()
