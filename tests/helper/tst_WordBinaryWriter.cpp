@@ -3,6 +3,7 @@
 #include "WordBinaryWriter.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -149,6 +150,8 @@ class tst_WordBinaryWriter : public QObject
 
 private slots:
     void initTestCase();
+    void formatRules_data() { documentRows(); }
+    void formatRules();
     void containerReaders_data() { documentRows(); }
     void containerReaders();
     void libreOfficeLayout_data() { documentRows(); }
@@ -177,6 +180,7 @@ private:
     QTemporaryDir m_profile;
     QString m_soffice;
     QString m_python;
+    QList<QByteArray> m_pngSha256;
 };
 
 void tst_WordBinaryWriter::documentRows()
@@ -194,7 +198,9 @@ void tst_WordBinaryWriter::initTestCase()
         m_dir.setAutoRemove(false);
     for (const DocumentCase &documentCase : documentCases()) {
         QString error;
-        const QByteArray doc = WordBinaryWriter::build(contentFor(documentCase), &error);
+        const DocumentContent content = contentFor(documentCase);
+        m_pngSha256 << QCryptographicHash::hash(content.png, QCryptographicHash::Sha256).toHex();
+        const QByteArray doc = WordBinaryWriter::build(content, &error);
         QVERIFY2(!doc.isEmpty(), qPrintable(documentCase.tag + QStringLiteral(": ") + error));
         QFile file(docPath(documentCase.tag));
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -223,6 +229,35 @@ void tst_WordBinaryWriter::convertAll(const char *format)
         arguments << docPath(documentCase.tag);
     const RunResult result = run(m_soffice, arguments, 240000);
     QVERIFY2(result.finished && result.exitCode == 0, result.err.constData());
+}
+
+// The format's own rules, read back by a checker written from the format description.
+void tst_WordBinaryWriter::formatRules()
+{
+    QFETCH(int, index);
+    const DocumentCase &documentCase = documentCases().at(index);
+    if (m_python.isEmpty())
+        QSKIP("python3 is not installed: the format checker cannot run");
+    const RunResult result = run(m_python, {script("doc_check.py"), docPath(documentCase.tag)});
+    const QJsonObject report = QJsonDocument::fromJson(result.out).object();
+    QVERIFY2(result.finished && result.exitCode == 0, result.out.constData());
+    QCOMPARE(report.value(QStringLiteral("main_text")).toString(),
+             WordBinary::wordText(documentCase.title) + QStringLiteral("\r\x01\r"));
+    const QJsonObject stories = report.value(QStringLiteral("header_stories")).toObject();
+    QCOMPARE(stories.value(QStringLiteral("odd_header")).toString(),
+             WordBinary::wordText(documentCase.header));
+    QCOMPARE(stories.value(QStringLiteral("odd_footer")).toString(),
+             WordBinary::wordText(documentCase.footer));
+    for (const QString &other : {QStringLiteral("even_header"), QStringLiteral("even_footer"),
+                                 QStringLiteral("first_header"), QStringLiteral("first_footer")})
+        QCOMPARE(stories.value(other).toString(), QString());
+    const QJsonObject sizes = report.value(QStringLiteral("sizes")).toObject();
+    QCOMPARE(sizes.value(QStringLiteral("title")).toInt(), 28);
+    if (!documentCase.header.isEmpty() || !documentCase.footer.isEmpty())
+        QCOMPARE(sizes.value(QStringLiteral("header_footer")).toInt(), 18);
+    QCOMPARE(report.value(QStringLiteral("centred_paragraphs")).toInt(),
+             report.value(QStringLiteral("paragraphs")).toInt());
+    QCOMPARE(report.value(QStringLiteral("picture_sha256")).toString().toLatin1(), m_pngSha256.at(index));
 }
 
 void tst_WordBinaryWriter::containerReaders()
