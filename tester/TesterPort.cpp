@@ -7,7 +7,7 @@
 
 #include "ConfigManager.h"
 #include "LogManager.h"
-#include "SerialDrain.h"
+#include "SerialPlatform.h"
 #include "TesterProtocol.h"
 
 TesterPort::TesterPort(std::unique_ptr<QSerialPort> port, QString name, int timeout)
@@ -66,6 +66,8 @@ QString portName(int number) { return portName(ConfigManager::instance()->serial
 std::unique_ptr<TesterPort> openTesterPort(const QString &pattern, int number, int timeout)
 {
     const QString name = portName(pattern, number);
+    if (!serialDeviceMayExist(name))
+        return nullptr;
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(name);
     port->setBaudRate(QSerialPort::Baud9600);
