@@ -189,6 +189,9 @@ def walk(path, dump_dir=None):
                 errors.append('sector %d is lost (allocated but unused)' % s)
         elif s < len(fat) and fat[s] == FREE:
             errors.append('sector %d is used but marked free' % s)
+    for s in range(nsect, len(fat)):
+        if fat[s] != FREE:
+            errors.append('FAT entry %d beyond the end of file is in use' % s)
     for s in range(root['size'] // 64):
         if s not in mini_owner and minifat[s] != FREE:
             errors.append('mini sector %d is lost' % s)

@@ -1,5 +1,6 @@
 #include "CompoundFile.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -27,7 +28,21 @@ QByteArray patternBytes(qsizetype size, quint32 seed)
 
 QString checkScript()
 {
-    return qEnvironmentVariable("KESTREL_CFB_CHECK");
+    return QStringLiteral(QT_TESTCASE_SOURCEDIR "/cfb_check.py");
+}
+
+void putU32(QByteArray &bytes, qsizetype at, quint32 value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = char((value >> (8 * i)) & 0xFF);
+}
+
+quint32 getU32(const QByteArray &bytes, qsizetype at)
+{
+    quint32 value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | quint8(bytes[at + i]);
+    return value;
 }
 
 // Any Python 3 runs the walker; the olefile listing needs one that has the module.
@@ -78,6 +93,8 @@ private slots:
     void initTestCase();
     void readersAgree_data();
     void readersAgree();
+    void walkerFindsDamage_data();
+    void walkerFindsDamage();
     void rejectsBadNames_data();
     void rejectsBadNames();
     void rejectsBadClassId();
@@ -88,7 +105,7 @@ private:
 
 void tst_CompoundFile::initTestCase()
 {
-    QVERIFY2(QFileInfo::exists(checkScript()), "KESTREL_CFB_CHECK must name cfb_check.py");
+    QVERIFY(QFileInfo::exists(checkScript()));
     m_python = findPython(false);
     if (m_python.isEmpty())
         QSKIP("python3 is not installed: the independent container readers cannot run");
@@ -163,6 +180,51 @@ void tst_CompoundFile::readersAgree()
     QCOMPARE(listedStreams.size(), streams.size());
     for (const StreamSpec &spec : streams)
         QCOMPARE(listedStreams.value(spec.name).toInteger(-1), spec.size);
+}
+
+// The walker must be able to fail: damage a good container the way a faulty writer would.
+void tst_CompoundFile::walkerFindsDamage_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("finding");
+    QTest::newRow("sector marked used past the end")
+        << QStringLiteral("lost") << QStringLiteral("beyond the end");
+    QTest::newRow("mini chain loops") << QStringLiteral("loop") << QStringLiteral("loops");
+    QTest::newRow("two streams share a start") << QStringLiteral("shared") << QStringLiteral("shared");
+}
+
+void tst_CompoundFile::walkerFindsDamage()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, finding);
+    CompoundFile container;
+    QString error;
+    QVERIFY(container.addStream(QStringLiteral("First"), patternBytes(300, 1), &error));
+    QVERIFY(container.addStream(QStringLiteral("Second"), patternBytes(200, 2), &error));
+    QByteArray file = container.build(&error);
+    QVERIFY(!file.isEmpty());
+    const auto sectorOffset = [](quint32 sector) { return qsizetype(sector + 1) * CompoundFile::sectorSize; };
+    if (damage == QStringLiteral("lost")) {
+        putU32(file, sectorOffset(getU32(file, 76)) + 4 * 127, 0xFFFFFFFE);
+    } else if (damage == QStringLiteral("loop")) {
+        // "First" holds mini sectors 0 to 4; its last one leads back to its first.
+        putU32(file, sectorOffset(getU32(file, 60)) + 4 * 4, 0);
+    } else {
+        const qsizetype directory = sectorOffset(getU32(file, 48));
+        putU32(file, directory + 2 * 128 + 116, getU32(file, directory + 128 + 116));
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("damaged.bin"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(file);
+    out.close();
+    int exitCode = 0;
+    const QJsonObject walked = runCheck(m_python, {QStringLiteral("walk"), path}, &exitCode);
+    QCOMPARE(exitCode, 1);
+    const QString errors =
+        QString::fromUtf8(QJsonDocument(walked.value(QStringLiteral("errors")).toArray()).toJson());
+    QVERIFY2(errors.contains(finding), qPrintable(errors));
 }
 
 void tst_CompoundFile::rejectsBadNames_data()
