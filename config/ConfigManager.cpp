@@ -288,10 +288,9 @@ bool ConfigManager::loadAll(bool *fileRead)
         m_readFailing = false;
         const QList<int> unrecognised = ini.unrecognisedLines();
         if (!unrecognised.isEmpty())
-            writeRunLog(tr("ConfigManager Ignored Lines, File:%1, Count:%2, First Line:%3")
-                            .arg(path)
-                            .arg(unrecognised.size())
-                            .arg(unrecognised.first()));
+            writeRunLog(
+                tr("ConfigManager Ignored Lines, File:%1, Count:%2, First Line:%3")
+                    .arg(path, QString::number(unrecognised.size()), QString::number(unrecognised.first())));
     }
 
     bool ok = true;
@@ -383,8 +382,7 @@ QString ConfigManager::readString(IniFile &ini, const QString &group, const QStr
     }
     if (count > 1)
         writeRunLog(tr("ConfigManager Duplicate Key, Group:%1, Key:%2, Count:%3, Used:last")
-                        .arg(group, key)
-                        .arg(count));
+                        .arg(group, key, QString::number(count)));
     return ini.value(group, key);
 }
 
@@ -404,8 +402,7 @@ std::int32_t ConfigManager::readInt(IniFile &ini, const QString &group, const QS
     const std::int32_t clamped = static_cast<std::int32_t>(std::clamp<qlonglong>(number, minimum, maximum));
     if (clamped != number) {
         writeRunLog(tr("ConfigManager Out Of Range, Group:%1, Key:%2, Value:%3, Used:%4")
-                        .arg(group, key, forLog(text))
-                        .arg(clamped));
+                        .arg(group, key, forLog(text), QString::number(clamped)));
         ini.setValue(group, key, QString::number(clamped));
     }
     return clamped;

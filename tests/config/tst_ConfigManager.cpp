@@ -123,6 +123,7 @@ private slots:
     void settersReadBackAfterRestart();
     void reloadsAfterHandEdit();
     void missingConfigFolderUsesDefaults();
+    void unreadableFileKeepsLoadedValues();
     void badInput_data();
     void badInput();
     void readersNeverSeeHalfAValue();
@@ -402,6 +403,28 @@ void tst_ConfigManager::missingConfigFolderUsesDefaults()
     }
     QVERIFY(!QFileInfo::exists(app.path(QStringLiteral("Config"))));
     QVERIFY(anyLineContains(log.runLines(), QStringLiteral("ConfigManager Write Failed, File:")));
+}
+
+void tst_ConfigManager::unreadableFileKeepsLoadedValues()
+{
+    TestAppDir app;
+    writeMainIni(app, "[Basic]\r\nQueryDataTimeout=500\r\n");
+    RunLog log(app);
+    ActiveManager active;
+    QCOMPARE(active.manager.queryDataTimeout(), 500);
+
+    // A folder in place of the file cannot be read; nothing may be written over it either.
+    QVERIFY(QFile::remove(app.path(mainIni)));
+    QVERIFY(QDir().mkpath(app.path(mainIni)));
+    QTRY_VERIFY_WITH_TIMEOUT(anyLineContains(app.logLines(QStringLiteral("Run")),
+                                             QStringLiteral("ConfigManager Read Failed, File:")),
+                             20000);
+    QCOMPARE(active.manager.queryDataTimeout(), 500);
+    QVERIFY(QFileInfo(app.path(mainIni)).isDir());
+
+    QVERIFY(QDir(app.path(mainIni)).removeRecursively());
+    writeMainIni(app, "[Basic]\r\nQueryDataTimeout=600\r\n");
+    QTRY_COMPARE_WITH_TIMEOUT(active.manager.queryDataTimeout(), 600, 20000);
 }
 
 void tst_ConfigManager::badInput_data()
