@@ -63,7 +63,8 @@ double quilletExport(const QString &picture, const QString &docPath)
     if (process.state() != QProcess::NotRunning)
         return -1;
     const QList<QByteArray> lines = kestrel.runLogLines();
-    if (lines.isEmpty() || !lines.first().startsWith("SaveDataToDoc Successful") || !QFileInfo(docPath).isFile())
+    if (lines.isEmpty() || !lines.first().startsWith("SaveDataToDoc Successful") ||
+        !QFileInfo(docPath).isFile())
         return -1;
     return elapsed;
 }
@@ -75,12 +76,13 @@ double libreOfficeConversion(const QString &soffice, const QString &profile, con
     clock.start();
     QProcess process;
     process.start(soffice, {QStringLiteral("-env:UserInstallation=") + profile, QStringLiteral("--headless"),
-                            QStringLiteral("--convert-to"), QStringLiteral("odt"), QStringLiteral("--outdir"), outDir,
-                            docx});
+                            QStringLiteral("--convert-to"), QStringLiteral("odt"), QStringLiteral("--outdir"),
+                            outDir, docx});
     if (!process.waitForFinished(180000) || process.exitCode() != 0)
         return -1;
     const double elapsed = clock.nsecsElapsed() / 1e6;
-    return QFileInfo::exists(outDir + QLatin1Char('/') + QFileInfo(docx).completeBaseName() + QStringLiteral(".odt"))
+    return QFileInfo::exists(outDir + QLatin1Char('/') + QFileInfo(docx).completeBaseName() +
+                             QStringLiteral(".odt"))
                ? elapsed
                : -1;
 }
@@ -130,7 +132,8 @@ int main(int argc, char *argv[])
     }
     std::vector<double> officeTimes;
     for (int i = 0; i < officeRuns; ++i) {
-        const double ms = libreOfficeConversion(soffice, profile, lastDocx, dir.filePath(QStringLiteral("odt-%1").arg(i)));
+        const double ms =
+            libreOfficeConversion(soffice, profile, lastDocx, dir.filePath(QStringLiteral("odt-%1").arg(i)));
         if (ms < 0) {
             std::fprintf(stderr, "LibreOffice conversion %d failed\n", i);
             return 1;
@@ -138,7 +141,8 @@ int main(int argc, char *argv[])
         officeTimes.push_back(ms);
     }
     const double officeMedian = median(officeTimes);
-    std::printf("LibreOffice headless .docx -> .odt: median %.1f ms over %d runs\n", officeMedian, officeRuns);
+    std::printf("LibreOffice headless .docx -> .odt: median %.1f ms over %d runs\n", officeMedian,
+                officeRuns);
     std::printf("ratio LibreOffice / quillet: %.1fx\n", officeMedian / quilletMedian);
     return 0;
 }

@@ -142,4 +142,7 @@ bool CQuilletApp::receiveExactly(qsizetype length, QByteArray &bytes)
     return true;
 }
 
-int CQuilletApp::lastError() const { return static_cast<int>(m_socket.error()); }
+int CQuilletApp::lastError() const
+{
+    return static_cast<int>(m_socket.error());
+}

@@ -27,9 +27,15 @@ constexpr qsizetype picturePathLimit = sizeof(GetSaveDataResponse::picturePath) 
 // Room for the suffix of the temporary file written beside the document.
 constexpr qsizetype temporarySuffix = 8;
 
-Outcome failure(QByteArray line) { return {false, std::move(line)}; }
+Outcome failure(QByteArray line)
+{
+    return {false, std::move(line)};
+}
 
-QByteArray gbk(const QString &text) { return Codec::toBytes(text); }
+QByteArray gbk(const QString &text)
+{
+    return Codec::toBytes(text);
+}
 
 bool pathTooLong(const QString &docPath)
 {
@@ -63,8 +69,9 @@ Outcome readPicture(const QString &path, Picture &picture)
         return failure(RunLogLine::format("SaveDataToDoc Error, Picture Unreadable, Picture Path:%s",
                                           shownPath.constData()));
     if (file.size() > DocumentComposer::maxPictureBytes)
-        return failure(RunLogLine::format("SaveDataToDoc Error, Picture Too Large, Size:%lld, Picture Path:%s",
-                                          static_cast<long long>(file.size()), shownPath.constData()));
+        return failure(
+            RunLogLine::format("SaveDataToDoc Error, Picture Too Large, Size:%lld, Picture Path:%s",
+                               static_cast<long long>(file.size()), shownPath.constData()));
     picture.bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return failure(RunLogLine::format("SaveDataToDoc Error, Picture Unreadable, Picture Path:%s",
@@ -107,7 +114,8 @@ DocumentComposer::Outcome DocumentComposer::compose(const SaveData &data)
     if (pathTooLong(data.docPath))
         return failure(RunLogLine::format("SaveDataToDoc Error, Doc Path Too Long, Doc Path:%s", docPath));
     if (QDir::isRelativePath(data.docPath))
-        return failure(RunLogLine::format("SaveDataToDoc Error, Doc Path Not Absolute, Doc Path:%s", docPath));
+        return failure(
+            RunLogLine::format("SaveDataToDoc Error, Doc Path Not Absolute, Doc Path:%s", docPath));
     const QFileInfo target(data.docPath);
     if (!QFileInfo(target.absolutePath()).isDir())
         return failure(RunLogLine::format("SaveDataToDoc Error, Folder Missing, Doc Path:%s", docPath));
@@ -130,8 +138,9 @@ DocumentComposer::Outcome DocumentComposer::compose(const SaveData &data)
     QString error;
     const QByteArray document = buildDocument(data.docPath, content, &error);
     if (document.isEmpty())
-        return failure(RunLogLine::format("SaveDataToDoc Error, Build Document Failed, Reason:%s, Doc Path:%s",
-                                          gbk(error).constData(), docPath));
+        return failure(
+            RunLogLine::format("SaveDataToDoc Error, Build Document Failed, Reason:%s, Doc Path:%s",
+                               gbk(error).constData(), docPath));
 
     // QSaveFile writes a temporary file in the same folder and renames it on commit, so the path
     // holds either the previous file or the complete new one.

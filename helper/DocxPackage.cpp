@@ -75,7 +75,8 @@ bool addEntry(zip_t *archive, const QString &name, const QByteArray &bytes, bool
 {
     // Part names are absolute; ZIP entry names are not.
     const QByteArray entryName = name.mid(name.startsWith(QLatin1Char('/')) ? 1 : 0).toUtf8();
-    zip_source_t *source = zip_source_buffer(archive, bytes.constData(), static_cast<zip_uint64_t>(bytes.size()), 0);
+    zip_source_t *source =
+        zip_source_buffer(archive, bytes.constData(), static_cast<zip_uint64_t>(bytes.size()), 0);
     if (!source) {
         *error = zipError(zip_get_error(archive));
         return false;

@@ -10,8 +10,7 @@ namespace {
 
 const QString wNs = QStringLiteral("http://schemas.openxmlformats.org/wordprocessingml/2006/main");
 const QString rNs = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships");
-const QString wpNs =
-    QStringLiteral("http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing");
+const QString wpNs = QStringLiteral("http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing");
 const QString aNs = QStringLiteral("http://schemas.openxmlformats.org/drawingml/2006/main");
 const QString picNs = QStringLiteral("http://schemas.openxmlformats.org/drawingml/2006/picture");
 
@@ -159,7 +158,8 @@ PictureExtent fitPicture(std::uint32_t pixelWidth, std::uint32_t pixelHeight, co
     const double aspect = static_cast<double>(pixelHeight) / static_cast<double>(pixelWidth);
     double width = static_cast<double>(layout.textWidth()) * emuPerTwip;
     double height = width * aspect;
-    const double maxHeight = static_cast<double>(std::max(layout.textHeight() - reservedHeight, 1)) * emuPerTwip;
+    const double maxHeight =
+        static_cast<double>(std::max(layout.textHeight() - reservedHeight, 1)) * emuPerTwip;
     if (height > maxHeight) {
         height = maxHeight;
         width = height / aspect;
@@ -295,9 +295,15 @@ QByteArray document(QStringView title, const DocumentReferences &references, con
     return part.finish();
 }
 
-QByteArray header(QStringView text) { return headerOrFooter(QStringLiteral("hdr"), text); }
+QByteArray header(QStringView text)
+{
+    return headerOrFooter(QStringLiteral("hdr"), text);
+}
 
-QByteArray footer(QStringView text) { return headerOrFooter(QStringLiteral("ftr"), text); }
+QByteArray footer(QStringView text)
+{
+    return headerOrFooter(QStringLiteral("ftr"), text);
+}
 
 QByteArray styles()
 {

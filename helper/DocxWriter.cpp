@@ -5,7 +5,8 @@
 
 namespace {
 
-const QString officeRelations = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/");
+const QString officeRelations =
+    QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/");
 const QString wordprocessingType =
     QStringLiteral("application/vnd.openxmlformats-officedocument.wordprocessingml.");
 
@@ -41,17 +42,19 @@ QByteArray DocxWriter::build(const DocumentContent &content, const QDateTime &cr
                             QStringLiteral("word/document.xml"));
     package.addRelationship(
         QStringLiteral("/"),
-        QStringLiteral("http://schemas.openxmlformats.org/package/2006/relationships/metadata/core-properties"),
+        QStringLiteral(
+            "http://schemas.openxmlformats.org/package/2006/relationships/metadata/core-properties"),
         QStringLiteral("docProps/core.xml"));
     package.addRelationship(QStringLiteral("/"), officeRelations + QStringLiteral("extended-properties"),
                             QStringLiteral("docProps/app.xml"));
 
-    package.addRelationship(documentPart, officeRelations + QStringLiteral("styles"), QStringLiteral("styles.xml"));
+    package.addRelationship(documentPart, officeRelations + QStringLiteral("styles"),
+                            QStringLiteral("styles.xml"));
     DocxParts::DocumentReferences references;
-    references.headerId =
-        package.addRelationship(documentPart, officeRelations + QStringLiteral("header"), QStringLiteral("header1.xml"));
-    references.footerId =
-        package.addRelationship(documentPart, officeRelations + QStringLiteral("footer"), QStringLiteral("footer1.xml"));
+    references.headerId = package.addRelationship(documentPart, officeRelations + QStringLiteral("header"),
+                                                  QStringLiteral("header1.xml"));
+    references.footerId = package.addRelationship(documentPart, officeRelations + QStringLiteral("footer"),
+                                                  QStringLiteral("footer1.xml"));
     references.pictureId = package.addRelationship(documentPart, officeRelations + QStringLiteral("image"),
                                                    QStringLiteral("media/image1.png"));
 

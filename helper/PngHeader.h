@@ -8,7 +8,12 @@
 // decoding the image (quillet links no image library).
 struct PngHeader
 {
-    enum class Status { Valid, NotPng, Truncated };
+    enum class Status
+    {
+        Valid,
+        NotPng,
+        Truncated
+    };
 
     Status status = Status::NotPng;
     std::uint32_t width = 0;

@@ -11,18 +11,20 @@
 namespace DocxXml {
 
 inline const QString w = QStringLiteral("http://schemas.openxmlformats.org/wordprocessingml/2006/main");
-inline const QString r = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships");
+inline const QString r =
+    QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships");
 inline const QString a = QStringLiteral("http://schemas.openxmlformats.org/drawingml/2006/main");
-inline const QString wp = QStringLiteral("http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing");
+inline const QString wp =
+    QStringLiteral("http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing");
 
 struct Paragraph
 {
-    QString alignment;        // w:pPr/w:jc
-    QStringList runSizes;     // w:r/w:rPr/w:sz of each text run
-    QStringList runColours;   // w:r/w:rPr/w:color of each text run
+    QString alignment;      // w:pPr/w:jc
+    QStringList runSizes;   // w:r/w:rPr/w:sz of each text run
+    QStringList runColours; // w:r/w:rPr/w:color of each text run
     QString text;
-    QStringList pictureIds;   // a:blip r:embed
-    qint64 extentWidth = 0;   // wp:extent
+    QStringList pictureIds; // a:blip r:embed
+    qint64 extentWidth = 0; // wp:extent
     qint64 extentHeight = 0;
 };
 
@@ -34,7 +36,10 @@ inline QString wellFormedError(const QByteArray &xml)
         reader.readNext();
     if (!reader.hasError())
         return {};
-    return QStringLiteral("%1 at %2:%3").arg(reader.errorString()).arg(reader.lineNumber()).arg(reader.columnNumber());
+    return QStringLiteral("%1 at %2:%3")
+        .arg(reader.errorString())
+        .arg(reader.lineNumber())
+        .arg(reader.columnNumber());
 }
 
 inline QList<Paragraph> paragraphs(const QByteArray &xml)
@@ -65,7 +70,8 @@ inline QList<Paragraph> paragraphs(const QByteArray &xml)
             } else if (ns == w && name == u"t") {
                 list.last().text += reader.readElementText();
             } else if (ns == a && name == u"blip") {
-                list.last().pictureIds.append(reader.attributes().value(r, QStringLiteral("embed")).toString());
+                list.last().pictureIds.append(
+                    reader.attributes().value(r, QStringLiteral("embed")).toString());
             } else if (ns == wp && name == u"extent") {
                 list.last().extentWidth = reader.attributes().value(QStringLiteral("cx")).toLongLong();
                 list.last().extentHeight = reader.attributes().value(QStringLiteral("cy")).toLongLong();
@@ -89,8 +95,9 @@ inline QStringList attributeValues(const QByteArray &xml, const QString &ns, con
     while (!reader.atEnd()) {
         reader.readNext();
         if (reader.isStartElement() && reader.namespaceUri() == ns && reader.name() == element)
-            values.append(attributeNs.isEmpty() ? reader.attributes().value(attribute).toString()
-                                                : reader.attributes().value(attributeNs, attribute).toString());
+            values.append(attributeNs.isEmpty()
+                              ? reader.attributes().value(attribute).toString()
+                              : reader.attributes().value(attributeNs, attribute).toString());
     }
     return values;
 }

@@ -13,7 +13,10 @@ FakeKestrel::FakeKestrel(QObject *parent) : QObject(parent)
     connect(&m_server, &QTcpServer::newConnection, this, &FakeKestrel::onNewConnection);
 }
 
-bool FakeKestrel::listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
+bool FakeKestrel::listen()
+{
+    return m_server.listen(QHostAddress::LocalHost, 0);
+}
 
 QList<std::uint32_t> FakeKestrel::commands() const
 {
@@ -50,7 +53,8 @@ void FakeKestrel::onReadyRead()
 {
     m_buffer += m_socket->readAll();
     Header wireHeader;
-    while (peekHeader(m_buffer, wireHeader) && m_buffer.size() >= static_cast<qsizetype>(wireHeader.msgLength)) {
+    while (peekHeader(m_buffer, wireHeader) &&
+           m_buffer.size() >= static_cast<qsizetype>(wireHeader.msgLength)) {
         if (wireHeader.msgLength < headerLength) { // nothing sane can follow
             m_buffer.clear();
             return;

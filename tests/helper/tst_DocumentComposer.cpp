@@ -61,7 +61,9 @@ SaveData tst_DocumentComposer::saveData(const QString &docPath) const
 // Files that a failed or finished write might have left behind in the test folder.
 QStringList tst_DocumentComposer::leftovers() const
 {
-    return QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).filter(QRegularExpression(QStringLiteral("\\.(docx|doc|DOCX)|~|tmp")));
+    return QDir(m_dir.path())
+        .entryList(QDir::Files | QDir::Hidden)
+        .filter(QRegularExpression(QStringLiteral("\\.(docx|doc|DOCX)|~|tmp")));
 }
 
 void tst_DocumentComposer::writesByFormat_data()
@@ -99,36 +101,50 @@ void tst_DocumentComposer::failuresLeaveNoFile_data()
     const QString dir = m_dir.path();
     const QString docx = dir + QStringLiteral("/out.docx");
     const QString png = dir + QStringLiteral("/report.png");
-    QTest::newRow("folder missing") << dir + QStringLiteral("/missing/out.docx") << png
-                                    << QStringLiteral("SaveDataToDoc Error, Folder Missing, Doc Path:%1/missing/out.docx").arg(dir);
-    QTest::newRow("folder is a file") << dir + QStringLiteral("/report.png/out.docx") << png
-                                      << QStringLiteral("SaveDataToDoc Error, Folder Missing, Doc Path:%1/report.png/out.docx").arg(dir);
+    QTest::newRow("folder missing")
+        << dir + QStringLiteral("/missing/out.docx") << png
+        << QStringLiteral("SaveDataToDoc Error, Folder Missing, Doc Path:%1/missing/out.docx").arg(dir);
+    QTest::newRow("folder is a file")
+        << dir + QStringLiteral("/report.png/out.docx") << png
+        << QStringLiteral("SaveDataToDoc Error, Folder Missing, Doc Path:%1/report.png/out.docx").arg(dir);
     // Writes into /proc fail even for root, unlike a folder without write permission.
-    QTest::newRow("folder not writable") << QStringLiteral("/proc/quillet-test.docx") << png
-                                         << QStringLiteral("SaveDataToDoc Error, Folder Not Writable, Reason:");
-    QTest::newRow("doc path is a folder") << dir + QStringLiteral("/folder.docx") << png
-                                          << QStringLiteral("SaveDataToDoc Error, Doc Path Is A Folder, Doc Path:%1/folder.docx").arg(dir);
-    QTest::newRow("doc path empty") << QString() << png << QStringLiteral("SaveDataToDoc Error, Doc Path Empty");
-    QTest::newRow("doc path relative") << QStringLiteral("out.docx") << png
-                                       << QStringLiteral("SaveDataToDoc Error, Doc Path Not Absolute, Doc Path:out.docx");
+    QTest::newRow("folder not writable")
+        << QStringLiteral("/proc/quillet-test.docx") << png
+        << QStringLiteral("SaveDataToDoc Error, Folder Not Writable, Reason:");
+    QTest::newRow("doc path is a folder")
+        << dir + QStringLiteral("/folder.docx") << png
+        << QStringLiteral("SaveDataToDoc Error, Doc Path Is A Folder, Doc Path:%1/folder.docx").arg(dir);
+    QTest::newRow("doc path empty") << QString() << png
+                                    << QStringLiteral("SaveDataToDoc Error, Doc Path Empty");
+    QTest::newRow("doc path relative")
+        << QStringLiteral("out.docx") << png
+        << QStringLiteral("SaveDataToDoc Error, Doc Path Not Absolute, Doc Path:out.docx");
     // 255 bytes fill kestrel's field: the path may have been cut.
-    const QString fullField = dir + QLatin1Char('/') + QString(254 - dir.size() - 5, QLatin1Char('x')) + QStringLiteral(".docx");
-    QTest::newRow("doc path fills its field") << fullField << png
-                                              << QStringLiteral("SaveDataToDoc Error, Doc Path Too Long, Doc Path:") + fullField;
+    const QString fullField =
+        dir + QLatin1Char('/') + QString(254 - dir.size() - 5, QLatin1Char('x')) + QStringLiteral(".docx");
+    QTest::newRow("doc path fills its field")
+        << fullField << png
+        << QStringLiteral("SaveDataToDoc Error, Doc Path Too Long, Doc Path:") + fullField;
     const QString longName = dir + QLatin1Char('/') + QString(83, QChar(0x7535)) + QStringLiteral(".docx");
-    QTest::newRow("file name too long for the file system") << longName << png
-                                                            << QStringLiteral("SaveDataToDoc Error, Doc Path Too Long, Doc Path:") + longName;
-    QTest::newRow("picture missing") << docx << dir + QStringLiteral("/gone.png")
-                                     << QStringLiteral("SaveDataToDoc Error, Picture Missing, Picture Path:%1/gone.png").arg(dir);
-    QTest::newRow("picture empty path") << docx << QString() << QStringLiteral("SaveDataToDoc Error, Picture Path Empty");
-    QTest::newRow("picture is a folder") << docx << dir + QStringLiteral("/folder.docx")
-                                         << QStringLiteral("SaveDataToDoc Error, Picture Unreadable, Picture Path:%1/folder.docx").arg(dir);
-    QTest::newRow("picture not png") << docx << dir + QStringLiteral("/text.png")
-                                     << QStringLiteral("SaveDataToDoc Error, Picture Not PNG, Picture Path:%1/text.png").arg(dir);
-    QTest::newRow("picture cut short") << docx << dir + QStringLiteral("/half.png")
-                                       << QStringLiteral("SaveDataToDoc Error, Picture Truncated, Picture Path:%1/half.png").arg(dir);
-    QTest::newRow("binary format, picture missing") << dir + QStringLiteral("/out.doc") << dir + QStringLiteral("/gone.png")
-                                                    << QStringLiteral("SaveDataToDoc Error, Picture Missing, Picture Path:%1/gone.png").arg(dir);
+    QTest::newRow("file name too long for the file system")
+        << longName << png << QStringLiteral("SaveDataToDoc Error, Doc Path Too Long, Doc Path:") + longName;
+    QTest::newRow("picture missing")
+        << docx << dir + QStringLiteral("/gone.png")
+        << QStringLiteral("SaveDataToDoc Error, Picture Missing, Picture Path:%1/gone.png").arg(dir);
+    QTest::newRow("picture empty path")
+        << docx << QString() << QStringLiteral("SaveDataToDoc Error, Picture Path Empty");
+    QTest::newRow("picture is a folder")
+        << docx << dir + QStringLiteral("/folder.docx")
+        << QStringLiteral("SaveDataToDoc Error, Picture Unreadable, Picture Path:%1/folder.docx").arg(dir);
+    QTest::newRow("picture not png")
+        << docx << dir + QStringLiteral("/text.png")
+        << QStringLiteral("SaveDataToDoc Error, Picture Not PNG, Picture Path:%1/text.png").arg(dir);
+    QTest::newRow("picture cut short")
+        << docx << dir + QStringLiteral("/half.png")
+        << QStringLiteral("SaveDataToDoc Error, Picture Truncated, Picture Path:%1/half.png").arg(dir);
+    QTest::newRow("binary format, picture missing")
+        << dir + QStringLiteral("/out.doc") << dir + QStringLiteral("/gone.png")
+        << QStringLiteral("SaveDataToDoc Error, Picture Missing, Picture Path:%1/gone.png").arg(dir);
 }
 
 void tst_DocumentComposer::failuresLeaveNoFile()

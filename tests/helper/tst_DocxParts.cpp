@@ -55,20 +55,22 @@ void tst_DocxParts::headerFooterLines_data()
     QTest::addColumn<QStringList>("expected");
 
     const QString chinese = QStringLiteral(u"蓄电池检测报告 第一页");
-    QTest::newRow("plain") << QStringLiteral("Kestrel Service") << QStringList{QStringLiteral("Kestrel Service")};
+    QTest::newRow("plain") << QStringLiteral("Kestrel Service")
+                           << QStringList{QStringLiteral("Kestrel Service")};
     QTest::newRow("empty") << QString() << QStringList{QString()};
     QTest::newRow("gbk chinese through field") << throughField(chinese, 1024) << QStringList{chinese};
     QTest::newRow("crlf lines") << QStringLiteral("Line one\r\nLine two\r\n\r\nLine four")
-                                << QStringList{QStringLiteral("Line one"), QStringLiteral("Line two"), QString(),
-                                               QStringLiteral("Line four")};
+                                << QStringList{QStringLiteral("Line one"), QStringLiteral("Line two"),
+                                               QString(), QStringLiteral("Line four")};
     QTest::newRow("lf and cr lines") << QStringLiteral("a\nb\rc")
-                                     << QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")};
+                                     << QStringList{QStringLiteral("a"), QStringLiteral("b"),
+                                                    QStringLiteral("c")};
     QTest::newRow("xml specials") << QStringLiteral("<b>R&D</b> \"quoted\" 'single' ]]>")
                                   << QStringList{QStringLiteral("<b>R&D</b> \"quoted\" 'single' ]]>")};
-    QTest::newRow("controls dropped") << QStringLiteral("bell\aback\bspace\x01")
-                                      << QStringList{QStringLiteral("bellbackspace")};
-    QTest::newRow("leading and trailing spaces kept") << QStringLiteral("  centred  ")
-                                                      << QStringList{QStringLiteral("  centred  ")};
+    QTest::newRow("controls dropped")
+        << QStringLiteral("bell\aback\bspace\x01") << QStringList{QStringLiteral("bellbackspace")};
+    QTest::newRow("leading and trailing spaces kept")
+        << QStringLiteral("  centred  ") << QStringList{QStringLiteral("  centred  ")};
 }
 
 void tst_DocxParts::headerFooterLines()
@@ -99,9 +101,10 @@ void tst_DocxParts::documentBody_data()
     QTest::newRow("ascii") << QStringLiteral("Battery Test Report")
                            << QStringList{QStringLiteral("Battery Test Report")};
     QTest::newRow("empty") << QString() << QStringList{QString()};
-    QTest::newRow("gbk chinese through field")
-        << throughField(QStringLiteral(u"汽车电气系统测试报告"), 200) << QStringList{QStringLiteral(u"汽车电气系统测试报告")};
-    QTest::newRow("xml specials") << QStringLiteral("A&B <report>") << QStringList{QStringLiteral("A&B <report>")};
+    QTest::newRow("gbk chinese through field") << throughField(QStringLiteral(u"汽车电气系统测试报告"), 200)
+                                               << QStringList{QStringLiteral(u"汽车电气系统测试报告")};
+    QTest::newRow("xml specials") << QStringLiteral("A&B <report>")
+                                  << QStringList{QStringLiteral("A&B <report>")};
 }
 
 void tst_DocxParts::documentBody()
@@ -111,9 +114,8 @@ void tst_DocxParts::documentBody()
 
     const DocxParts::PageLayout layout;
     const DocxParts::PictureExtent extent{5274310, 7459345};
-    const QByteArray xml = DocxParts::document(title, {QStringLiteral("rId2"), QStringLiteral("rId3"),
-                                                      QStringLiteral("rId4")},
-                                              extent, layout);
+    const QByteArray xml = DocxParts::document(
+        title, {QStringLiteral("rId2"), QStringLiteral("rId3"), QStringLiteral("rId4")}, extent, layout);
     QCOMPARE(DocxXml::wellFormedError(xml), QString());
 
     const QList<Paragraph> list = DocxXml::paragraphs(xml);
@@ -143,10 +145,12 @@ void tst_DocxParts::documentBody()
     QCOMPARE(DocxXml::attributeValues(xml, DocxXml::w, QStringLiteral("footerReference"), DocxXml::r,
                                       QStringLiteral("id")),
              QStringList{QStringLiteral("rId3")});
-    QCOMPARE(DocxXml::attributeValues(xml, DocxXml::w, QStringLiteral("pgSz"), DocxXml::w, QStringLiteral("w")),
-             QStringList{QStringLiteral("11906")});
-    QCOMPARE(DocxXml::attributeValues(xml, DocxXml::w, QStringLiteral("pgSz"), DocxXml::w, QStringLiteral("h")),
-             QStringList{QStringLiteral("16838")});
+    QCOMPARE(
+        DocxXml::attributeValues(xml, DocxXml::w, QStringLiteral("pgSz"), DocxXml::w, QStringLiteral("w")),
+        QStringList{QStringLiteral("11906")});
+    QCOMPARE(
+        DocxXml::attributeValues(xml, DocxXml::w, QStringLiteral("pgSz"), DocxXml::w, QStringLiteral("h")),
+        QStringList{QStringLiteral("16838")});
 }
 
 void tst_DocxParts::partsAreWellFormed_data()
@@ -160,9 +164,10 @@ void tst_DocxParts::partsAreWellFormed_data()
         << DocxParts::contentTypes({{QStringLiteral("png"), QStringLiteral("image/png")}},
                                    {{QStringLiteral("/word/document.xml"), QStringLiteral("x/y+xml")}})
         << QByteArray("<Override PartName=\"/word/document.xml\" ContentType=\"x/y+xml\"/>");
-    QTest::newRow("relationships")
-        << DocxParts::relationships({{QStringLiteral("rId1"), QStringLiteral("t&ype"), QStringLiteral("a.xml")}})
-        << QByteArray("Id=\"rId1\" Type=\"t&amp;ype\" Target=\"a.xml\"");
+    QTest::newRow("relationships") << DocxParts::relationships(
+                                          {{QStringLiteral("rId1"), QStringLiteral("t&ype"),
+                                            QStringLiteral("a.xml")}})
+                                   << QByteArray("Id=\"rId1\" Type=\"t&amp;ype\" Target=\"a.xml\"");
     QTest::newRow("styles") << DocxParts::styles() << QByteArray("w:eastAsia=\"SimSun\"");
     QTest::newRow("core properties") << DocxParts::coreProperties(nasty, created)
                                      << QByteArray("<dc:title>&lt;&amp;&gt;&quot;' end</dc:title>");
@@ -172,7 +177,8 @@ void tst_DocxParts::partsAreWellFormed_data()
     QTest::newRow("core created stamp") << DocxParts::coreProperties(QString(), created)
                                         << QByteArray("<dcterms:created xsi:type=\"dcterms:W3CDTF\">"
                                                       "2026-03-04T05:06:07Z</dcterms:created>");
-    QTest::newRow("app properties") << DocxParts::appProperties() << QByteArray("<Application>quillet</Application>");
+    QTest::newRow("app properties") << DocxParts::appProperties()
+                                    << QByteArray("<Application>quillet</Application>");
     QTest::newRow("header with nasty text") << DocxParts::header(nasty) << QByteArray("&lt;&amp;&gt;");
 }
 
@@ -195,11 +201,13 @@ void tst_DocxParts::xmlSafe_data()
     QTest::newRow("c0 controls dropped") << QStringLiteral("\x01x\x08y\x1f") << QStringLiteral("xy");
     QTest::newRow("nul dropped") << QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b"))
                                  << QStringLiteral("ab");
-    QTest::newRow("lone high surrogate dropped") << QString(QChar(0xD83D) + QStringLiteral("x")) << QStringLiteral("x");
-    QTest::newRow("lone low surrogate dropped") << QString(QStringLiteral("x") + QChar(0xDC00)) << QStringLiteral("x");
+    QTest::newRow("lone high surrogate dropped")
+        << QString(QChar(0xD83D) + QStringLiteral("x")) << QStringLiteral("x");
+    QTest::newRow("lone low surrogate dropped")
+        << QString(QStringLiteral("x") + QChar(0xDC00)) << QStringLiteral("x");
     QTest::newRow("pair kept") << emoji << emoji;
-    QTest::newRow("non-characters dropped") << QString(QChar(0xFFFE) + QStringLiteral("ok") + QChar(0xFFFF))
-                                            << QStringLiteral("ok");
+    QTest::newRow("non-characters dropped")
+        << QString(QChar(0xFFFE) + QStringLiteral("ok") + QChar(0xFFFF)) << QStringLiteral("ok");
     QTest::newRow("chinese kept") << QStringLiteral(u"电池") << QStringLiteral(u"电池");
 }
 
@@ -248,16 +256,21 @@ void tst_DocxParts::pngHeader_data()
     const QByteArray valid = TestPng::make(794, 1123);
     QTest::newRow("report picture") << valid << int(Status::Valid) << 794u << 1123u;
     QTest::newRow("empty") << QByteArray() << int(Status::NotPng) << 0u << 0u;
-    QTest::newRow("jpeg") << QByteArray("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10) << int(Status::NotPng) << 0u << 0u;
-    QTest::newRow("text file") << QByteArray("not a picture at all, just text\n") << int(Status::NotPng) << 0u << 0u;
+    QTest::newRow("jpeg") << QByteArray("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10) << int(Status::NotPng) << 0u
+                          << 0u;
+    QTest::newRow("text file") << QByteArray("not a picture at all, just text\n") << int(Status::NotPng) << 0u
+                               << 0u;
     QTest::newRow("signature only") << valid.left(8) << int(Status::Truncated) << 0u << 0u;
-    QTest::newRow("cut before the end") << valid.left(valid.size() - 100) << int(Status::Truncated) << 0u << 0u;
+    QTest::newRow("cut before the end")
+        << valid.left(valid.size() - 100) << int(Status::Truncated) << 0u << 0u;
     QTest::newRow("first chunk not IHDR") << pngWith(12, 'X') << int(Status::NotPng) << 0u << 0u;
-    QTest::newRow("zero width") << [] {
-        QByteArray png = TestPng::make(40, 30);
-        png[16] = png[17] = png[18] = png[19] = 0;
-        return png;
-    }() << int(Status::NotPng) << 0u << 0u;
+    QTest::newRow("zero width") <<
+        [] {
+            QByteArray png = TestPng::make(40, 30);
+            png[16] = png[17] = png[18] = png[19] = 0;
+            return png;
+        }() << int(Status::NotPng)
+                                << 0u << 0u;
     QTest::newRow("impossible bit depth") << pngWith(24, 3) << int(Status::NotPng) << 0u << 0u;
 }
 
@@ -278,7 +291,8 @@ void tst_DocxParts::packageRecordsTypesAndRelationships()
     DocxPackage package;
     package.addDefault(QStringLiteral("png"), QStringLiteral("image/png"));
     package.addDefault(QStringLiteral("PNG"), QStringLiteral("image/other")); // first one stays
-    QCOMPARE(package.addRelationship(QStringLiteral("/"), QStringLiteral("t1"), QStringLiteral("word/document.xml")),
+    QCOMPARE(package.addRelationship(QStringLiteral("/"), QStringLiteral("t1"),
+                                     QStringLiteral("word/document.xml")),
              QStringLiteral("rId1"));
     QCOMPARE(package.addRelationship(QStringLiteral("/word/document.xml"), QStringLiteral("t2"),
                                      QStringLiteral("styles.xml")),
@@ -294,11 +308,13 @@ void tst_DocxParts::packageRecordsTypesAndRelationships()
              QStringLiteral("/word/_rels/document.xml.rels"));
 
     const QByteArray types = package.contentTypesXml();
-    QCOMPARE(DocxXml::attributeValues(types, QStringLiteral("http://schemas.openxmlformats.org/package/2006/content-types"),
-                                      QStringLiteral("Default"), QString(), QStringLiteral("ContentType")),
+    QCOMPARE(DocxXml::attributeValues(
+                 types, QStringLiteral("http://schemas.openxmlformats.org/package/2006/content-types"),
+                 QStringLiteral("Default"), QString(), QStringLiteral("ContentType")),
              QStringList{QStringLiteral("image/png")});
-    QCOMPARE(DocxXml::attributeValues(types, QStringLiteral("http://schemas.openxmlformats.org/package/2006/content-types"),
-                                      QStringLiteral("Override"), QString(), QStringLiteral("PartName")),
+    QCOMPARE(DocxXml::attributeValues(
+                 types, QStringLiteral("http://schemas.openxmlformats.org/package/2006/content-types"),
+                 QStringLiteral("Override"), QString(), QStringLiteral("PartName")),
              QStringList{QStringLiteral("/word/document.xml")});
 
     const QString relNs = QStringLiteral("http://schemas.openxmlformats.org/package/2006/relationships");

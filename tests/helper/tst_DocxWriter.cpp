@@ -134,17 +134,23 @@ QByteArray tst_DocxWriter::writeDocument(const DocumentContent &content, const Q
 
 void tst_DocxWriter::packageHoldsEveryPart()
 {
-    DocumentContent content{QStringLiteral("Title"), QStringLiteral("Head"), QStringLiteral("Foot"), m_png, 794, 1123};
+    DocumentContent content{
+        QStringLiteral("Title"), QStringLiteral("Head"), QStringLiteral("Foot"), m_png, 794, 1123};
     QString error;
     const QByteArray bytes = DocxWriter::build(content, &error);
     QVERIFY2(!bytes.isEmpty(), qPrintable(error));
 
     const QMap<QString, QByteArray> entries = unzip(bytes);
-    const QStringList expected{QStringLiteral("[Content_Types].xml"), QStringLiteral("_rels/.rels"),
-                               QStringLiteral("docProps/app.xml"),    QStringLiteral("docProps/core.xml"),
-                               QStringLiteral("word/_rels/document.xml.rels"), QStringLiteral("word/document.xml"),
-                               QStringLiteral("word/footer1.xml"),    QStringLiteral("word/header1.xml"),
-                               QStringLiteral("word/media/image1.png"), QStringLiteral("word/styles.xml")};
+    const QStringList expected{QStringLiteral("[Content_Types].xml"),
+                               QStringLiteral("_rels/.rels"),
+                               QStringLiteral("docProps/app.xml"),
+                               QStringLiteral("docProps/core.xml"),
+                               QStringLiteral("word/_rels/document.xml.rels"),
+                               QStringLiteral("word/document.xml"),
+                               QStringLiteral("word/footer1.xml"),
+                               QStringLiteral("word/header1.xml"),
+                               QStringLiteral("word/media/image1.png"),
+                               QStringLiteral("word/styles.xml")};
     QCOMPARE(entries.keys(), expected);
     QCOMPARE(entries.value(QStringLiteral("word/media/image1.png")), m_png);
     for (auto it = entries.cbegin(); it != entries.cend(); ++it)
@@ -153,20 +159,22 @@ void tst_DocxWriter::packageHoldsEveryPart()
 
     // Every XML part is declared with its own type; the picture through the png default.
     const QByteArray types = entries.value(QStringLiteral("[Content_Types].xml"));
-    for (const char *part : {"/word/document.xml", "/word/styles.xml", "/word/header1.xml", "/word/footer1.xml",
-                             "/docProps/core.xml", "/docProps/app.xml"})
+    for (const char *part : {"/word/document.xml", "/word/styles.xml", "/word/header1.xml",
+                             "/word/footer1.xml", "/docProps/core.xml", "/docProps/app.xml"})
         QVERIFY2(types.contains(QByteArray("PartName=\"") + part + '"'), part);
     QVERIFY(types.contains("Extension=\"png\" ContentType=\"image/png\""));
 
     // The picture the body points at is the embedded media part (an internal relationship).
     const QByteArray rels = entries.value(QStringLiteral("word/_rels/document.xml.rels"));
-    const QList<DocxXml::Paragraph> body = DocxXml::paragraphs(entries.value(QStringLiteral("word/document.xml")));
+    const QList<DocxXml::Paragraph> body =
+        DocxXml::paragraphs(entries.value(QStringLiteral("word/document.xml")));
     QCOMPARE(body.size(), 2);
     const QString pictureId = body.last().pictureIds.value(0);
-    QVERIFY(rels.contains(QStringLiteral("Id=\"%1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
-                                         "relationships/image\" Target=\"media/image1.png\"")
-                              .arg(pictureId)
-                              .toUtf8()));
+    QVERIFY(
+        rels.contains(QStringLiteral("Id=\"%1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                                     "relationships/image\" Target=\"media/image1.png\"")
+                          .arg(pictureId)
+                          .toUtf8()));
     QVERIFY(!rels.contains("TargetMode=\"External\""));
 }
 
@@ -200,9 +208,10 @@ void tst_DocxWriter::pythonDocxReadsContent_data()
     QTest::newRow("empty texts") << QString() << QString() << QString() << QStringList{QString()}
                                  << QStringList{QString()} << QStringList{QString()};
     const QString longHeader(1023, QLatin1Char('H'));
-    QTest::newRow("1023-byte header") << QStringLiteral("T") << gbkThroughField(longHeader + QStringLiteral("cut"), 1024)
-                                      << QStringLiteral("F") << QStringList{longHeader} << QStringList{QStringLiteral("F")}
-                                      << QStringList{QStringLiteral("T")};
+    QTest::newRow("1023-byte header")
+        << QStringLiteral("T") << gbkThroughField(longHeader + QStringLiteral("cut"), 1024)
+        << QStringLiteral("F") << QStringList{longHeader} << QStringList{QStringLiteral("F")}
+        << QStringList{QStringLiteral("T")};
 }
 
 void tst_DocxWriter::pythonDocxReadsContent()
@@ -213,10 +222,12 @@ void tst_DocxWriter::pythonDocxReadsContent()
     QFETCH(QStringList, headerLines);
     QFETCH(QStringList, footerLines);
     QFETCH(QStringList, titleLines);
-    if (!QFileInfo::exists(pythonPath) || runTool(pythonPath, {QStringLiteral("-c"), QStringLiteral("import docx")}).exitCode != 0)
+    if (!QFileInfo::exists(pythonPath) ||
+        runTool(pythonPath, {QStringLiteral("-c"), QStringLiteral("import docx")}).exitCode != 0)
         QSKIP("python3-docx is not installed (apt-get install python3-docx)");
 
-    const QString name = QStringLiteral("%1.docx").arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
+    const QString name = QStringLiteral("%1.docx").arg(
+        QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
     QVERIFY(!writeDocument({title, header, footer, m_png, 794, 1123}, name).isEmpty());
     const Run run = runTool(pythonPath, {QStringLiteral(DOCX_CHECK_SCRIPT), m_dir.filePath(name)});
     QCOMPARE(run.exitCode, 0);
@@ -265,11 +276,13 @@ QString tst_DocxWriter::convertWithLibreOffice(const QString &docx, const QStrin
     QDir().mkpath(outDir);
     // A profile of our own, so that parallel runs do not fight over the user's.
     const QString profile = QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("lo-profile"))).toString();
-    const Run run = runTool(m_soffice, {QStringLiteral("-env:UserInstallation=") + profile, QStringLiteral("--headless"),
-                                        QStringLiteral("--convert-to"), format, QStringLiteral("--outdir"), outDir, docx});
+    const Run run = runTool(m_soffice, {QStringLiteral("-env:UserInstallation=") + profile,
+                                        QStringLiteral("--headless"), QStringLiteral("--convert-to"), format,
+                                        QStringLiteral("--outdir"), outDir, docx});
     if (run.exitCode != 0)
         return {};
-    const QString converted = outDir + QLatin1Char('/') + QFileInfo(docx).completeBaseName() + QLatin1Char('.') + format;
+    const QString converted =
+        outDir + QLatin1Char('/') + QFileInfo(docx).completeBaseName() + QLatin1Char('.') + format;
     return QFileInfo::exists(converted) ? converted : QString();
 }
 
@@ -307,7 +320,8 @@ void tst_DocxWriter::libreOfficeConverts()
         QVERIFY(content.contains("<draw:image"));
         bool hasPicture = false;
         for (auto it = entries.cbegin(); it != entries.cend(); ++it)
-            hasPicture = hasPicture || (it.key().startsWith(QStringLiteral("Pictures/")) && it.value().size() > 100);
+            hasPicture =
+                hasPicture || (it.key().startsWith(QStringLiteral("Pictures/")) && it.value().size() > 100);
         QVERIFY(hasPicture);
     } else if (format == QLatin1String("html")) {
         QFile file(converted);

@@ -114,8 +114,8 @@ void tst_QuilletRun::init()
 
 void tst_QuilletRun::exports_data()
 {
-    QTest::addColumn<QString>("picture");   // empty: the good picture
-    QTest::addColumn<QString>("docPath");   // empty: a fresh path in the test folder
+    QTest::addColumn<QString>("picture"); // empty: the good picture
+    QTest::addColumn<QString>("docPath"); // empty: a fresh path in the test folder
     QTest::addColumn<int>("chunkSize");
     QTest::addColumn<QString>("linePrefix"); // empty: success line
     QTest::addColumn<bool>("written");
@@ -123,11 +123,13 @@ void tst_QuilletRun::exports_data()
     QTest::newRow("normal export") << QString() << QString() << 0 << QString() << true;
     QTest::newRow("answers in small segments") << QString() << QString() << 100 << QString() << true;
     QTest::newRow("missing picture") << m_dir.filePath(QStringLiteral("gone.png")) << QString() << 0
-                                     << QStringLiteral("SaveDataToDoc Error, Picture Missing, Picture Path:") << false;
+                                     << QStringLiteral("SaveDataToDoc Error, Picture Missing, Picture Path:")
+                                     << false;
     QTest::newRow("unwritable folder") << QString() << QStringLiteral("/proc/quillet-run.docx") << 0
                                        << QStringLiteral("SaveDataToDoc Error, Folder Not Writable") << false;
     QTest::newRow("missing folder") << QString() << m_dir.filePath(QStringLiteral("nowhere/x.docx")) << 0
-                                    << QStringLiteral("SaveDataToDoc Error, Folder Missing, Doc Path:") << false;
+                                    << QStringLiteral("SaveDataToDoc Error, Folder Missing, Doc Path:")
+                                    << false;
 }
 
 void tst_QuilletRun::exports()
@@ -149,7 +151,8 @@ void tst_QuilletRun::exports()
     QCOMPARE(run.output, QByteArray()); // a console program that says nothing
 
     // The outcome line goes out before SetSaveResult: kestrel closes the link after answering it.
-    QCOMPARE(m_kestrel->commands(), (Commands{GetSaveDataRequestId, WriteRunLogRequestId, SetSaveResultRequestId}));
+    QCOMPARE(m_kestrel->commands(),
+             (Commands{GetSaveDataRequestId, WriteRunLogRequestId, SetSaveResultRequestId}));
     const Lines lines = m_kestrel->runLogLines();
     if (linePrefix.isEmpty())
         QCOMPARE(lines.first(), "SaveDataToDoc Successful, Doc Path:" + Codec::toBytes(m_docPath));
@@ -170,7 +173,8 @@ void tst_QuilletRun::noExportPending()
     const QStringList before = QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden);
     const Finished run = runQuillet(m_kestrel->port());
     QVERIFY(run.ended);
-    QCOMPARE(m_kestrel->commands(), (Commands{GetSaveDataRequestId, WriteRunLogRequestId, WriteRunLogRequestId}));
+    QCOMPARE(m_kestrel->commands(),
+             (Commands{GetSaveDataRequestId, WriteRunLogRequestId, WriteRunLogRequestId}));
     QCOMPARE(m_kestrel->runLogLines(),
              (Lines{"GetSaveData error, not save data, result:1", "Working GetSaveData error"}));
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), before);
@@ -211,8 +215,9 @@ void tst_QuilletRun::unansweredSetSaveResultIsBounded()
 {
     m_kestrel->answerSetSaveResult = false;
     const QByteArray runText = runInProcess(*m_kestrel, 1000);
-    QCOMPARE(m_kestrel->commands(), (Commands{GetSaveDataRequestId, WriteRunLogRequestId, SetSaveResultRequestId,
-                                              WriteRunLogRequestId, WriteRunLogRequestId}));
+    QCOMPARE(m_kestrel->commands(),
+             (Commands{GetSaveDataRequestId, WriteRunLogRequestId, SetSaveResultRequestId,
+                       WriteRunLogRequestId, WriteRunLogRequestId}));
     const Lines lines = m_kestrel->runLogLines();
     QCOMPARE(lines.value(0), "SaveDataToDoc Successful, Doc Path:" + Codec::toBytes(m_docPath));
     QCOMPARE(lines.value(1), QByteArray("SetSaveResult Socket Receive error, last error:") +
@@ -228,9 +233,11 @@ void tst_QuilletRun::silentKestrelIsBounded()
     m_kestrel->silent = true;
     const QByteArray runText = runInProcess(*m_kestrel, 500);
     QCOMPARE(runText, QByteArray("Working GetSaveData error"));
-    QCOMPARE(m_kestrel->commands(), (Commands{GetSaveDataRequestId, WriteRunLogRequestId, WriteRunLogRequestId}));
-    QCOMPARE(m_kestrel->runLogLines().value(0), QByteArray("GetSaveData Socket Receive error, last error:") +
-                                                    QByteArray::number(int(QAbstractSocket::SocketTimeoutError)));
+    QCOMPARE(m_kestrel->commands(),
+             (Commands{GetSaveDataRequestId, WriteRunLogRequestId, WriteRunLogRequestId}));
+    QCOMPARE(m_kestrel->runLogLines().value(0),
+             QByteArray("GetSaveData Socket Receive error, last error:") +
+                 QByteArray::number(int(QAbstractSocket::SocketTimeoutError)));
     QVERIFY(!QFileInfo::exists(m_docPath));
 }
 
