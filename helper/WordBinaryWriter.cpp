@@ -29,6 +29,8 @@ constexpr int pageBytes = 512;
 // mini stream, and Word itself never writes it smaller.
 constexpr qsizetype minimumDocumentStream = 4096;
 constexpr int titleLineTwips = 400; // a 14-point line with spacing
+// Character positions and file offsets are 32-bit; an export's texts are a few hundred characters.
+constexpr qsizetype maxTextCharacters = qsizetype(1) << 24;
 
 // Positions in FibRgFcLcb97 of the pairs this document fills.
 enum FcLcb : int
@@ -140,6 +142,11 @@ QByteArray WordBinaryWriter::build(const DocumentContent &content, QString *erro
                         .arg(pngWidth)
                         .arg(pngHeight));
     }
+
+    const qsizetype textCharacters = content.title.size() + content.header.size() + content.footer.size();
+    if (textCharacters > maxTextCharacters)
+        return fail(
+            QStringLiteral("title, header and footer are too long (%1 characters)").arg(textCharacters));
 
     const TextLayout layout = layoutText(content.title, content.header, content.footer);
     const auto characterCount = std::uint32_t(layout.text.size());

@@ -448,16 +448,20 @@ void tst_WordBinaryWriter::rejectsBadContent_data()
     QTest::addColumn<QByteArray>("png");
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("height");
+    QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("errorPart");
     const QByteArray good = reportPng(QSize(40, 60));
-    QTest::newRow("no picture") << QByteArray() << 40 << 60 << QStringLiteral("empty");
-    QTest::newRow("not a PNG") << QByteArray("GIF89a and some more bytes here") << 40 << 60
+    QTest::newRow("no picture") << QByteArray() << 40 << 60 << QString() << QStringLiteral("empty");
+    QTest::newRow("not a PNG") << QByteArray("GIF89a and some more bytes here") << 40 << 60 << QString()
                                << QStringLiteral("not a PNG");
-    QTest::newRow("cut after the header") << good.left(60) << 40 << 60 << QStringLiteral("truncated");
+    QTest::newRow("cut after the header")
+        << good.left(60) << 40 << 60 << QString() << QStringLiteral("truncated");
     QByteArray zeroWidth = good;
     zeroWidth.replace(16, 4, QByteArray(4, '\0'));
-    QTest::newRow("zero width") << zeroWidth << 0 << 60 << QStringLiteral("not a PNG");
-    QTest::newRow("size disagrees") << good << 794 << 1123 << QStringLiteral("does not match");
+    QTest::newRow("zero width") << zeroWidth << 0 << 60 << QString() << QStringLiteral("not a PNG");
+    QTest::newRow("size disagrees") << good << 794 << 1123 << QString() << QStringLiteral("does not match");
+    QTest::newRow("texts too long") << good << 40 << 60 << QString((1 << 24) + 1, u'x')
+                                    << QStringLiteral("too long");
 }
 
 void tst_WordBinaryWriter::rejectsBadContent()
@@ -465,9 +469,10 @@ void tst_WordBinaryWriter::rejectsBadContent()
     QFETCH(QByteArray, png);
     QFETCH(int, width);
     QFETCH(int, height);
+    QFETCH(QString, title);
     QFETCH(QString, errorPart);
     DocumentContent content;
-    content.title = QStringLiteral("Title");
+    content.title = title;
     content.png = png;
     content.pixelWidth = std::uint32_t(width);
     content.pixelHeight = std::uint32_t(height);
