@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 
 #include "MessageEvent.h"
+#include "ThreadAnnotations.h"
 
 void MessageDispatcher::setHandler(std::int32_t id, Handler handler) { m_handlers[id] = std::move(handler); }
 
@@ -14,26 +15,26 @@ bool MessageDispatcher::hasHandler(std::int32_t id) const { return m_handlers.co
 
 void MessageDispatcher::setOpen(bool open)
 {
-    QWriteLocker locker(&m_pendingLock);
+    std::lock_guard locker(m_pendingLock);
     m_open = open;
 }
 
 bool MessageDispatcher::isOpen() const
 {
-    QReadLocker locker(&m_pendingLock);
+    std::lock_guard locker(m_pendingLock);
     return m_open;
 }
 
 void MessageDispatcher::release()
 {
-    QWriteLocker locker(&m_pendingLock);
+    std::lock_guard locker(m_pendingLock);
     if (m_pending > 0)
         --m_pending;
 }
 
 std::uint32_t MessageDispatcher::pending() const
 {
-    QReadLocker locker(&m_pendingLock);
+    std::lock_guard locker(m_pendingLock);
     return m_pending;
 }
 
@@ -52,12 +53,12 @@ bool MessageDispatcher::post(QObject *receiver, const void *message, std::uint32
     {
         // The open check and the count move together, so a receiver that is closing refuses
         // every message posted after its stop message.
-        QWriteLocker locker(&m_pendingLock);
+        std::lock_guard locker(m_pendingLock);
         if (!m_open || m_pending >= m_maxPending)
             return false;
         ++m_pending;
     }
-    QCoreApplication::postEvent(receiver, MessageEvent::create(message, length));
+    postEvent(receiver, MessageEvent::create(message, length));
     return true;
 }
 
@@ -66,7 +67,7 @@ bool MessageDispatcher::send(QObject *receiver, const void *message, std::uint32
     if (!validMessage(message, length))
         return false;
     {
-        QWriteLocker locker(&m_pendingLock);
+        std::lock_guard locker(m_pendingLock);
         if (!m_open || m_pending >= m_maxPending)
             return false;
         ++m_pending;
@@ -77,17 +78,24 @@ bool MessageDispatcher::send(QObject *receiver, const void *message, std::uint32
 
 bool MessageDispatcher::closeWith(QObject *receiver, const void *message, std::uint32_t length)
 {
-    QWriteLocker locker(&m_pendingLock);
+    std::lock_guard locker(m_pendingLock);
     if (!m_open)
         return false;
     m_open = false;
     ++m_pending;
-    QCoreApplication::postEvent(receiver, MessageEvent::create(message, length));
+    postEvent(receiver, MessageEvent::create(message, length));
     return true;
+}
+
+void MessageDispatcher::postEvent(QObject *receiver, MessageEvent *event)
+{
+    annotateHappensBefore(event);
+    QCoreApplication::postEvent(receiver, event);
 }
 
 bool MessageDispatcher::dispatch(QEvent *event)
 {
+    annotateHappensAfter(event);
     if (event->type() != MessageEvent::Type)
         return false;
     auto *messageEvent = static_cast<MessageEvent *>(event);

@@ -3,7 +3,15 @@
 #include <QCoreApplication>
 #include <QTimerEvent>
 
-VirtualManager::VirtualManager(QObject *parent) : QObject(parent) { m_dispatcher.setOpen(false); }
+#include "ThreadAnnotations.h"
+
+VirtualManager::VirtualManager(QObject *parent) : QObject(parent)
+{
+    m_dispatcher.setOpen(false);
+    // The join in deactive() orders everything the thread did before it ended.
+    connect(&m_thread, &QThread::finished, &m_thread, [this] { annotateHappensBefore(&m_thread); },
+            Qt::DirectConnection);
+}
 
 VirtualManager::~VirtualManager()
 {
@@ -56,9 +64,14 @@ bool VirtualManager::deactive()
     auto stopping = makeMessage<ThreadMessage>(MSG_THREAD_STOPPING);
     if (!m_dispatcher.closeWith(this, &stopping, sizeof(stopping)))
         return true;
-    m_stopHandshake.acquire();
+    {
+        std::unique_lock locker(m_stopLock);
+        m_stopCondition.wait(locker, [this] { return m_stopped; });
+        m_stopped = false; // released again for the next run
+    }
     m_thread.quit();
     m_thread.wait();
+    annotateHappensAfter(&m_thread);
     return true;
 }
 
@@ -105,7 +118,10 @@ void VirtualManager::onThreadStopping(const MessageHeader *)
     }
     m_timerKeys.clear();
     moveToThread(m_homeThread);
-    m_stopHandshake.release();
+    // Notified under the lock: once deactive() sees the flag the condition may be destroyed.
+    std::lock_guard locker(m_stopLock);
+    m_stopped = true;
+    m_stopCondition.notify_one();
 }
 
 void VirtualManager::registerMessageHandler(std::int32_t id, MessageDispatcher::Handler handler)

@@ -2,10 +2,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 
 #include <QObject>
-#include <QSemaphore>
 #include <QThread>
 
 #include "MessageDispatcher.h"
@@ -84,5 +85,8 @@ private:
     QThread m_thread;
     QThread *m_homeThread = nullptr;
     bool m_initialized = false;
-    QSemaphore m_stopHandshake;
+    // The stop handshake: set by onThreadStopping on the manager's thread, awaited by deactive().
+    std::mutex m_stopLock;
+    std::condition_variable m_stopCondition;
+    bool m_stopped = false;
 };

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+// Turns SIGTERM, SIGINT and SIGHUP into a normal quit of the event loop, so that a session
+// logout or a service stop still runs the orderly shutdown and flushes the run log.
+// The only platform-specific code of the program's start-up lives here.
+class TerminationWatcher final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TerminationWatcher)
+
+public:
+    explicit TerminationWatcher(QObject *parent = nullptr);
+    ~TerminationWatcher() override;
+
+Q_SIGNALS:
+    void terminationRequested();
+
+private:
+    void onSignal();
+
+    QSocketNotifier *m_notifier = nullptr;
+};
