@@ -90,6 +90,14 @@ bool SystemLifecycle::exitSystem()
     return m_log->deactive() && m_log->exit();
 }
 
+void SystemLifecycle::flushLog()
+{
+    // A failed shutdown walk skips the log manager's own deactivation; without it the last
+    // seconds of the run log, the failure line included, would never reach the files.
+    if (m_log->isRunning())
+        m_log->deactive();
+}
+
 int SystemLifecycle::run(const std::function<int()> &runWindow)
 {
     int exitCode = 0;
@@ -103,9 +111,12 @@ int SystemLifecycle::run(const std::function<int()> &runWindow)
     }
     if (!deactiveSystem()) {
         log("Deactive system failed");
+        flushLog();
         return exitCode;
     }
-    if (!exitSystem())
+    if (!exitSystem()) {
         log("Exit system failed");
+        flushLog();
+    }
     return exitCode;
 }

@@ -24,6 +24,7 @@ public:
 
 private:
     void log(const char *text);
+    void flushLog();
 
     LogManager *m_log = nullptr;
     VirtualManager *m_config = nullptr;
