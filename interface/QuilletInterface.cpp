@@ -38,6 +38,17 @@ std::uint32_t fixedLength(std::uint32_t command)
     }
 }
 
+// The helper's text stays one record: line breaks inside it would read as records of their own,
+// and system error texts end in one.
+QString oneLine(QString text)
+{
+    while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
+        text.chop(1);
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return text;
+}
+
 // Header of a message already in host order.
 Header hostHeader(const QByteArray &message)
 {
@@ -148,7 +159,7 @@ bool QuilletInterface::onDecodeMessage(const QByteArray &message)
         return true;
     case WriteRunLogRequestId: {
         const qsizetype textBytes = std::min<qsizetype>(header.msgLength - headerLength, sizeof(WriteRunLogRequest::text));
-        writeRunLog(Codec::fromField(message.constData() + headerLength, textBytes));
+        writeRunLog(oneLine(Codec::fromField(message.constData() + headerLength, textBytes)));
         const auto response = make<WriteRunLogResponse>(WriteRunLogResponseId);
         send(QByteArray(reinterpret_cast<const char *>(&response), sizeof(response)));
         return true;

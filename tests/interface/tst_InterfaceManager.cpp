@@ -254,17 +254,29 @@ private Q_SLOTS:
 
     void writeRunLogIsLoggedAndAnswered()
     {
-        const QByteArray text = "quillet " + asciiText(1023 - 8);
+        const QByteArray text = "long line " + asciiText(1023 - 10);
         QCOMPARE(text.size(), 1023);
         HelperClient client;
         QVERIFY(client.connectTo(port()));
         QVERIFY(client.login());
         QVERIFY(client.send(writeRunLogRequest(text)));
         QCOMPARE(client.receive(12), rawHeader(12, 38, 0));
-        const QString line = waitForRunLine(*m_app, QStringLiteral("quillet "));
+        const QString line = waitForRunLine(*m_app, QStringLiteral("long line "));
         // A run-log record holds 1023 bytes including its 25-byte time stamp.
         const qsizetype kept = std::min<qsizetype>(text.size(), LogManager::maxRecordBytes - 25);
         QCOMPARE(line, QString::fromLatin1(text.left(kept)));
+    }
+
+    void writeRunLogTextStaysOneRecord()
+    {
+        HelperClient client;
+        QVERIFY(client.connectTo(port()));
+        QVERIFY(client.login());
+        QVERIFY(client.send(writeRunLogRequest("quillet failed: access denied.\r\n2024-01-01 00:00:00.000  forged\r\n")));
+        QCOMPARE(client.receive(12), rawHeader(12, 38, 0));
+        QCOMPARE(waitForRunLine(*m_app, QStringLiteral("quillet failed")),
+                 QStringLiteral("quillet failed: access denied.  2024-01-01 00:00:00.000  forged"));
+        QVERIFY(!flushedRunLog(*m_app).contains(QStringLiteral("forged")));
     }
 
     void writeRunLogBeforeLoginIsDropped()
