@@ -1,0 +1,49 @@
+#include "KestrelMain.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include "Codec.h"
+#include "ConfigManager.h"
+#include "InterfaceManager.h"
+#include "LogManager.h"
+#include "MainUI.h"
+#include "ServiceManager.h"
+#include "SystemLifecycle.h"
+#include "TerminationWatcher.h"
+
+int kestrelMain(int argc, char *argv[], const std::function<void()> &onEventLoop)
+{
+    int exitCode = 0;
+    {
+        QApplication application(argc, argv);
+        QCoreApplication::addLibraryPath(QCoreApplication::applicationDirPath() + QStringLiteral("/plugins"));
+        Codec::install();
+        MainUI::installFonts();
+
+        TerminationWatcher termination;
+        QObject::connect(&termination, &TerminationWatcher::terminationRequested, &application,
+                         &QCoreApplication::quit);
+
+        ServiceManager *service = ServiceManager::instance();
+        InterfaceManager *interface = InterfaceManager::instance();
+        SystemLifecycle lifecycle(LogManager::instance(), ConfigManager::instance(), interface, service);
+        service->setInterfaceReceiver(interface);
+        interface->setServiceReceiver(service);
+
+        exitCode = lifecycle.run([service, &onEventLoop] {
+            MainUI *window = MainUI::instance();
+            window->setServiceReceiver(service);
+            service->setWindowReceiver(window);
+            window->show();
+            if (onEventLoop)
+                QTimer::singleShot(0, onEventLoop);
+            return QApplication::exec();
+        });
+
+        // Nothing may post to the window once it is gone; it must go before the application object.
+        service->setWindowReceiver(nullptr);
+        MainUI::destroyInstance();
+    }
+    return exitCode;
+}
