@@ -151,12 +151,12 @@ bool HelperClient::login()
 
 bool FakeService::postMessage(const void *message, std::uint32_t length)
 {
-    const QByteArray copy(static_cast<const char *>(message), length);
     Header header;
     std::memcpy(&header, message, sizeof(header));
 
     QMutexLocker locker(&m_lock);
-    m_received.append(copy);
+    if (m_recording)
+        m_received.append(QByteArray(static_cast<const char *>(message), length));
     if (header.msgCommandId == GetSaveDataRequestId && length >= sizeof(GetSaveDataRequest)) {
         GetSaveDataRequest request;
         std::memcpy(&request, message, sizeof(request));
@@ -198,6 +198,12 @@ void FakeService::setAlwaysHasJob(const Job &job)
     QMutexLocker locker(&m_lock);
     m_alwaysHasJob = true;
     m_standingJob = job;
+}
+
+void FakeService::setRecording(bool recording)
+{
+    QMutexLocker locker(&m_lock);
+    m_recording = recording;
 }
 
 void FakeService::clear()

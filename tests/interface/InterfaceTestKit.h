@@ -68,6 +68,8 @@ public:
     void addJob(const Job &job);
     // Every GetSaveData gets a job, without the queue ever running dry (benchmarks).
     void setAlwaysHasJob(const Job &job);
+    // Keeps no copies of the requests (long benchmark runs).
+    void setRecording(bool recording);
     void clear();
     QList<QByteArray> received() const;
     int receivedCount(std::uint32_t command) const;
@@ -77,6 +79,7 @@ private:
     QList<QByteArray> m_received;
     QList<Job> m_jobs;
     bool m_alwaysHasJob = false;
+    bool m_recording = true;
     Job m_standingJob;
 };
 
