@@ -2,15 +2,11 @@
 
 #include <algorithm>
 #include <mutex>
+#include <shared_mutex>
 #include <utility>
 
 #include <QDateTime>
 #include <QFileInfo>
-
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-#define KESTREL_ANNOUNCE_LOCKS 1
-#endif
 
 #include "AppPaths.h"
 #include "Codec.h"
@@ -18,60 +14,6 @@
 #include "LogManager.h"
 
 namespace {
-
-// QReadWriteLock does its work inside the Qt library, which is not built for ThreadSanitizer, so
-// the order it imposes is announced to the sanitizer here; otherwise these are plain lockers.
-void announceAcquire([[maybe_unused]] QReadWriteLock *lock)
-{
-#ifdef KESTREL_ANNOUNCE_LOCKS
-    __tsan_acquire(lock);
-#endif
-}
-
-void announceRelease([[maybe_unused]] QReadWriteLock *lock)
-{
-#ifdef KESTREL_ANNOUNCE_LOCKS
-    __tsan_release(lock);
-#endif
-}
-
-class ReadLocker final
-{
-public:
-    explicit ReadLocker(QReadWriteLock *lock) : m_lock(lock)
-    {
-        m_lock->lockForRead();
-        announceAcquire(m_lock);
-    }
-    ~ReadLocker()
-    {
-        announceRelease(m_lock);
-        m_lock->unlock();
-    }
-    Q_DISABLE_COPY_MOVE(ReadLocker)
-
-private:
-    QReadWriteLock *m_lock;
-};
-
-class WriteLocker final
-{
-public:
-    explicit WriteLocker(QReadWriteLock *lock) : m_lock(lock)
-    {
-        m_lock->lockForWrite();
-        announceAcquire(m_lock);
-    }
-    ~WriteLocker()
-    {
-        announceRelease(m_lock);
-        m_lock->unlock();
-    }
-    Q_DISABLE_COPY_MOVE(WriteLocker)
-
-private:
-    QReadWriteLock *m_lock;
-};
 
 constexpr std::int32_t reloadTimerKey = 1;
 constexpr std::int32_t reloadIntervalMs = 3000;
@@ -172,37 +114,37 @@ bool ConfigManager::deactive()
 
 bool ConfigManager::closeDataPrinter() const
 {
-    ReadLocker locker(&m_closeDataPrinterLock);
+    const std::shared_lock locker(m_closeDataPrinterLock);
     return m_closeDataPrinter;
 }
 
 std::int32_t ConfigManager::queryDataTimeout() const
 {
-    ReadLocker locker(&m_queryDataTimeoutLock);
+    const std::shared_lock locker(m_queryDataTimeoutLock);
     return m_queryDataTimeout;
 }
 
 QString ConfigManager::saveDataProcess() const
 {
-    ReadLocker locker(&m_saveDataProcessLock);
+    const std::shared_lock locker(m_saveDataProcessLock);
     return m_saveDataProcess;
 }
 
 QString ConfigManager::serialPortName() const
 {
-    ReadLocker locker(&m_serialPortNameLock);
+    const std::shared_lock locker(m_serialPortNameLock);
     return m_serialPortName;
 }
 
 TestInfo ConfigManager::testInfo() const
 {
-    ReadLocker locker(&m_testInfoLock);
+    const std::shared_lock locker(m_testInfoLock);
     return m_testInfo;
 }
 
 DocSetting ConfigManager::docSetting() const
 {
-    ReadLocker locker(&m_docSettingLock);
+    const std::shared_lock locker(m_docSettingLock);
     return m_docSetting;
 }
 
@@ -215,7 +157,7 @@ void ConfigManager::setTestInfo(const TestInfo &info)
                                 {QStringLiteral("RegistrationNo"), hexEncode(info.registrationNo)},
                                 {QStringLiteral("BatteryModel"), hexEncode(info.batteryModel)},
                                 {QStringLiteral("Capacity"), hexEncode(info.capacity)}});
-    WriteLocker locker(&m_testInfoLock);
+    const std::lock_guard locker(m_testInfoLock);
     m_testInfo = info;
 }
 
@@ -225,7 +167,7 @@ void ConfigManager::setDocSetting(const DocSetting &setting)
     writeKeys(docSettingGroup(), {{QStringLiteral("Title"), hexEncode(setting.title)},
                                   {QStringLiteral("Header"), hexEncode(setting.header)},
                                   {QStringLiteral("Footer"), hexEncode(setting.footer)}});
-    WriteLocker locker(&m_docSettingLock);
+    const std::lock_guard locker(m_docSettingLock);
     m_docSetting = setting;
 }
 
@@ -330,19 +272,19 @@ bool ConfigManager::activeBasic(IniFile &ini)
     }
 
     {
-        WriteLocker locker(&m_closeDataPrinterLock);
+        const std::lock_guard locker(m_closeDataPrinterLock);
         m_closeDataPrinter = closeDataPrinter;
     }
     {
-        WriteLocker locker(&m_queryDataTimeoutLock);
+        const std::lock_guard locker(m_queryDataTimeoutLock);
         m_queryDataTimeout = queryDataTimeout;
     }
     {
-        WriteLocker locker(&m_saveDataProcessLock);
+        const std::lock_guard locker(m_saveDataProcessLock);
         m_saveDataProcess = saveDataProcess;
     }
     {
-        WriteLocker locker(&m_serialPortNameLock);
+        const std::lock_guard locker(m_serialPortNameLock);
         m_serialPortName = serialPortName;
     }
     return true;
@@ -355,7 +297,7 @@ bool ConfigManager::activeTestInfo(IniFile &ini)
     info.registrationNo = readHex(ini, testInfoGroup(), QStringLiteral("RegistrationNo"));
     info.batteryModel = readHex(ini, testInfoGroup(), QStringLiteral("BatteryModel"));
     info.capacity = readHex(ini, testInfoGroup(), QStringLiteral("Capacity"));
-    WriteLocker locker(&m_testInfoLock);
+    const std::lock_guard locker(m_testInfoLock);
     m_testInfo = info;
     return true;
 }
@@ -366,7 +308,7 @@ bool ConfigManager::activeDocSetting(IniFile &ini)
     setting.title = readHex(ini, docSettingGroup(), QStringLiteral("Title"));
     setting.header = readHex(ini, docSettingGroup(), QStringLiteral("Header"));
     setting.footer = readHex(ini, docSettingGroup(), QStringLiteral("Footer"));
-    WriteLocker locker(&m_docSettingLock);
+    const std::lock_guard locker(m_docSettingLock);
     m_docSetting = setting;
     return true;
 }

@@ -2,10 +2,10 @@
 
 #include <cstdint>
 #include <mutex>
+#include <shared_mutex>
 #include <utility>
 
 #include <QList>
-#include <QReadWriteLock>
 #include <QString>
 
 #include "DocSetting.h"
@@ -70,17 +70,21 @@ private:
     bool m_valuesLoaded = false; // guarded by m_fileLock
     bool m_readFailing = false;  // guarded by m_fileLock
 
-    mutable QReadWriteLock m_closeDataPrinterLock;
+    // One read-write lock per value. Standard ones rather than Qt's: ThreadSanitizer can see
+    // the order they impose, which it cannot inside Debian's uninstrumented Qt.
+    mutable std::shared_mutex m_closeDataPrinterLock;
     bool m_closeDataPrinter = false;
-    mutable QReadWriteLock m_queryDataTimeoutLock;
+    mutable std::shared_mutex m_queryDataTimeoutLock;
     std::int32_t m_queryDataTimeout = 0;
-    mutable QReadWriteLock m_testInfoLock;
+    mutable std::shared_mutex m_testInfoLock;
     TestInfo m_testInfo;
-    mutable QReadWriteLock m_docSettingLock;
+    mutable std::shared_mutex m_docSettingLock;
     DocSetting m_docSetting;
-    mutable QReadWriteLock m_saveDataProcessLock;
+    mutable std::shared_mutex m_saveDataProcessLock;
     QString m_saveDataProcess;
-    mutable QReadWriteLock m_serialPortNameLock;
+    mutable std::shared_mutex m_serialPortNameLock;
     QString m_serialPortName;
+    // Last-modified time of main.ini in whole seconds, as seen by the last reload check
+    // (0 before the first one); used on this manager's thread only.
     std::uint32_t m_lastModified = 0;
 };
