@@ -11,6 +11,8 @@ using namespace HelperProtocol;
 FakeKestrel::FakeKestrel(QObject *parent) : QObject(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &FakeKestrel::onNewConnection);
+    m_pacer.setInterval(5);
+    connect(&m_pacer, &QTimer::timeout, this, &FakeKestrel::sendNextPiece);
 }
 
 bool FakeKestrel::listen()
@@ -111,23 +113,28 @@ void FakeKestrel::handle(const QByteArray &message)
 
 void FakeKestrel::send(const QByteArray &bytes, bool closeAfter)
 {
-    if (chunkSize <= 0 || bytes.size() <= chunkSize) {
+    if (chunkSize <= 0 || (bytes.size() <= chunkSize && m_outbox.isEmpty())) {
         m_socket->write(bytes);
         if (closeAfter)
             m_socket->disconnectFromHost();
         return;
     }
-    // Later pieces go out from the event loop so that they reach the peer as separate segments.
-    for (qsizetype offset = 0, step = 0; offset < bytes.size(); offset += chunkSize, ++step) {
-        const QByteArray piece = bytes.mid(offset, chunkSize);
-        const bool last = offset + chunkSize >= bytes.size();
-        QTimer::singleShot(static_cast<int>(step) * 20, this, [this, piece, last, closeAfter] {
-            if (!m_socket)
-                return;
-            m_socket->write(piece);
-            m_socket->flush();
-            if (last && closeAfter)
-                m_socket->disconnectFromHost();
-        });
+    // Pieces go out one per timer tick, in order, so that they reach the peer as separate segments.
+    for (qsizetype offset = 0; offset < bytes.size(); offset += chunkSize)
+        m_outbox.append({bytes.mid(offset, chunkSize), closeAfter && offset + chunkSize >= bytes.size()});
+    if (!m_pacer.isActive())
+        m_pacer.start();
+}
+
+void FakeKestrel::sendNextPiece()
+{
+    if (m_outbox.isEmpty() || !m_socket) {
+        m_pacer.stop();
+        return;
     }
+    const Piece piece = m_outbox.takeFirst();
+    m_socket->write(piece.bytes);
+    m_socket->flush();
+    if (piece.closeAfter)
+        m_socket->disconnectFromHost();
 }

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QString>
 #include <QTcpServer>
+#include <QTimer>
 
 #include "HelperProtocol.h"
 
@@ -39,7 +40,7 @@ public:
     QString footer;
     QString picturePath;
     QString docPath;
-    // Sends every answer in pieces of this many bytes, one event-loop turn apart.
+    // Sends every answer in pieces of this many bytes, a few milliseconds apart.
     int chunkSize = 0;
     // Accepts the connection but never answers.
     bool silent = false;
@@ -59,10 +60,19 @@ private:
     void onReadyRead();
     void handle(const QByteArray &message);
     void send(const QByteArray &bytes, bool closeAfter);
+    void sendNextPiece();
+
+    struct Piece
+    {
+        QByteArray bytes;
+        bool closeAfter = false;
+    };
 
     QTcpServer m_server;
     QPointer<QTcpSocket> m_socket;
     QByteArray m_buffer;
+    QList<Piece> m_outbox;
+    QTimer m_pacer;
     bool m_linked = false;
     bool m_clientClosed = false;
 };

@@ -1,7 +1,5 @@
 #include <QtTest>
 
-#include <zip.h>
-
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,39 +13,11 @@
 #include "DocxWriter.h"
 #include "DocxXml.h"
 #include "TestPng.h"
+#include "ZipEntries.h"
 
 namespace {
 
 const QString pythonPath = QStringLiteral("/usr/bin/python3");
-
-// Entries of a ZIP archive held in memory, by name.
-QMap<QString, QByteArray> unzip(const QByteArray &archive)
-{
-    QMap<QString, QByteArray> entries;
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t *source = zip_source_buffer_create(archive.constData(), archive.size(), 0, &error);
-    zip_t *zip = source ? zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error) : nullptr;
-    zip_error_fini(&error);
-    if (!zip) {
-        if (source)
-            zip_source_free(source);
-        return entries;
-    }
-    for (zip_int64_t i = 0; i < zip_get_num_entries(zip, 0); ++i) {
-        zip_stat_t stat;
-        if (zip_stat_index(zip, i, 0, &stat) < 0)
-            continue;
-        zip_file_t *file = zip_fopen_index(zip, i, 0);
-        QByteArray bytes(static_cast<qsizetype>(stat.size), '\0');
-        if (file && zip_fread(file, bytes.data(), stat.size) == static_cast<zip_int64_t>(stat.size))
-            entries.insert(QString::fromUtf8(stat.name), bytes);
-        if (file)
-            zip_fclose(file);
-    }
-    zip_close(zip);
-    return entries;
-}
 
 QString gbkThroughField(const QString &text, qsizetype size)
 {
@@ -140,7 +110,7 @@ void tst_DocxWriter::packageHoldsEveryPart()
     const QByteArray bytes = DocxWriter::build(content, &error);
     QVERIFY2(!bytes.isEmpty(), qPrintable(error));
 
-    const QMap<QString, QByteArray> entries = unzip(bytes);
+    const QMap<QString, QByteArray> entries = zipEntries(bytes);
     const QStringList expected{QStringLiteral("[Content_Types].xml"),
                                QStringLiteral("_rels/.rels"),
                                QStringLiteral("docProps/app.xml"),
@@ -311,7 +281,7 @@ void tst_DocxWriter::libreOfficeConverts()
     if (format == QLatin1String("odt")) {
         QFile file(converted);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        const QMap<QString, QByteArray> entries = unzip(file.readAll());
+        const QMap<QString, QByteArray> entries = zipEntries(file.readAll());
         const QByteArray content = entries.value(QStringLiteral("content.xml"));
         const QByteArray styles = entries.value(QStringLiteral("styles.xml"));
         QVERIFY(content.contains(title.toUtf8()));

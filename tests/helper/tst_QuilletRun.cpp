@@ -1,8 +1,5 @@
 #include <QtTest>
 
-#include <QThread>
-
-#include "CQuilletApp.h"
 #include "Codec.h"
 #include "FakeKestrel.h"
 #include "TestPng.h"
@@ -39,28 +36,6 @@ Finished runQuillet(quint16 port)
     return {process.exitStatus() == QProcess::NormalExit, process.exitCode(), process.readAll()};
 }
 
-// Runs the flow in this process with short bounds, on a thread of its own so that the fake
-// kestrel keeps being served by this thread's event loop.
-QByteArray runInProcess(FakeKestrel &kestrel, int receiveTimeoutMs)
-{
-    QByteArray runText;
-    QThread *thread = QThread::create([&runText, port = kestrel.port(), receiveTimeoutMs] {
-        CQuilletApp::Options options;
-        options.port = port;
-        options.receiveTimeoutMs = receiveTimeoutMs;
-        CQuilletApp quillet(options);
-        quillet.run();
-        runText = quillet.runText();
-    });
-    QSignalSpy finished(thread, &QThread::finished);
-    thread->start();
-    if (!finished.wait(60000))
-        qFatal("quillet flow did not end");
-    thread->wait();
-    delete thread;
-    return runText;
-}
-
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -81,8 +56,6 @@ private slots:
     void noExportPending();
     void kestrelNotListening();
     void longLineIsCutTo1023Bytes();
-    void unansweredSetSaveResultIsBounded();
-    void silentKestrelIsBounded();
 
 private:
     QTemporaryDir m_dir;
@@ -209,36 +182,6 @@ void tst_QuilletRun::longLineIsCutTo1023Bytes()
     const QByteArray full = "SaveDataToDoc Error, Picture Missing, Picture Path:" + Codec::toBytes(missing);
     QVERIFY(full.size() > 1023);
     QCOMPARE(m_kestrel->runLogLines().value(0), full.left(1023));
-}
-
-void tst_QuilletRun::unansweredSetSaveResultIsBounded()
-{
-    m_kestrel->answerSetSaveResult = false;
-    const QByteArray runText = runInProcess(*m_kestrel, 1000);
-    QCOMPARE(m_kestrel->commands(),
-             (Commands{GetSaveDataRequestId, WriteRunLogRequestId, SetSaveResultRequestId,
-                       WriteRunLogRequestId, WriteRunLogRequestId}));
-    const Lines lines = m_kestrel->runLogLines();
-    QCOMPARE(lines.value(0), "SaveDataToDoc Successful, Doc Path:" + Codec::toBytes(m_docPath));
-    QCOMPARE(lines.value(1), QByteArray("SetSaveResult Socket Receive error, last error:") +
-                                 QByteArray::number(int(QAbstractSocket::SocketTimeoutError)));
-    // The last line names the step that failed, not the fetch that succeeded.
-    QCOMPARE(lines.value(2), QByteArray("Working SetSaveResult error"));
-    QCOMPARE(runText, QByteArray("Working SetSaveResult error"));
-    QVERIFY(QFileInfo(m_docPath).isFile());
-}
-
-void tst_QuilletRun::silentKestrelIsBounded()
-{
-    m_kestrel->silent = true;
-    const QByteArray runText = runInProcess(*m_kestrel, 500);
-    QCOMPARE(runText, QByteArray("Working GetSaveData error"));
-    QCOMPARE(m_kestrel->commands(),
-             (Commands{GetSaveDataRequestId, WriteRunLogRequestId, WriteRunLogRequestId}));
-    QCOMPARE(m_kestrel->runLogLines().value(0),
-             QByteArray("GetSaveData Socket Receive error, last error:") +
-                 QByteArray::number(int(QAbstractSocket::SocketTimeoutError)));
-    QVERIFY(!QFileInfo::exists(m_docPath));
 }
 
 QTEST_GUILESS_MAIN(tst_QuilletRun)
