@@ -63,20 +63,42 @@ void drawSectionBox(QPainter &painter, Section section, const TestRecord &record
     painter.restore();
 }
 
+// The font of a print header or footer, made smaller where the text would otherwise run off the
+// page. A header grows upwards out of its 40-unit box into the top margin (not clipped, so a
+// two-line header shows whole); a footer grows downwards.
+QFont fittedPrintFont(QPainter &painter, const QRect &room, int flags, const QString &text)
+{
+    constexpr int smallestPixelSize = 8;
+    QFont font = printFont();
+    while (font.pixelSize() > smallestPixelSize) {
+        painter.setFont(font);
+        if (painter.boundingRect(room, flags, text).height() <= room.height())
+            break;
+        font.setPixelSize(font.pixelSize() - 1);
+    }
+    return font;
+}
+
 void drawPrintHeader(QPainter &painter, const QString &header)
 {
+    constexpr int flags = Qt::AlignHCenter | Qt::AlignBottom | Qt::TextDontClip;
+    const QRect box = printHeaderBox();
+    const QRect room(QPoint(box.left(), painterWindow.top()), box.bottomRight());
     painter.save();
-    painter.setFont(printFont());
-    painter.drawText(printHeaderBox(), Qt::AlignHCenter | Qt::AlignBottom, header);
+    painter.setFont(fittedPrintFont(painter, room, flags, header));
+    painter.drawText(box, flags, header);
     painter.drawLine(0, headerTop, pageSize.width(), headerTop);
     painter.restore();
 }
 
 void drawPrintFooter(QPainter &painter, const QString &footer)
 {
+    constexpr int flags = Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip;
+    const QRect box = printFooterBox();
+    const QRect room(box.topLeft(), QPoint(box.right(), painterWindow.bottom()));
     painter.save();
-    painter.setFont(printFont());
-    painter.drawText(printFooterBox(), Qt::AlignHCenter | Qt::AlignTop, footer);
+    painter.setFont(fittedPrintFont(painter, room, flags, footer));
+    painter.drawText(box, flags, footer);
     painter.restore();
 }
 

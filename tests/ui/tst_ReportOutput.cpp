@@ -219,20 +219,24 @@ void tst_ReportOutput::printFormAddsHeaderAndFooter()
 {
     UiTestEnvironment env;
     QVERIFY(env.isReady());
-    ConfigManager::instance()->setDocSetting({QStringLiteral("Title"), QStringLiteral("Kestrel Garage"),
-                                              QStringLiteral("Thank you")});
+    // Three header lines are taller than the header's 40-unit box; four footer lines taller than
+    // the room below the footer line.
+    ConfigManager::instance()->setDocSetting({QStringLiteral("Title"), QStringLiteral("Kestrel Garage\nTel. 0571\nHangzhou"),
+                                              QStringLiteral("Thank you\nfor your\nvisit\nand trust")});
     MainUI window;
     QPixmap pixmap(ReportPage::pageSize);
     window.renderReport(pixmap, QString());
     const QImage page = pixmap.toImage();
 
     QVERIFY(isInk(colourAt(page, QPointF(400, 50))));
-    const Ink header = inkIn(page, ReportPage::printHeaderBox());
+    const Ink header = inkIn(page, QRect(0, -15, 794, 64));
     QVERIFY(header.left > 250 && header.left < 397); // centred
     QVERIFY(header.bottom > 30);                     // bottom-aligned
-    const Ink footer = inkIn(page, QRect(0, 1090, 794, 40));
+    QVERIFY2(header.top > -15 && header.top < 0, qPrintable(QString::number(header.top))); // whole, above its box
+    const Ink footer = inkIn(page, QRect(0, 1090, 794, 48));
     QVERIFY(footer.left > 250 && footer.left < 397);
-    QVERIFY(footer.top < 1100); // top-aligned
+    QVERIFY(footer.top < 1100);    // top-aligned
+    QVERIFY(footer.bottom < 1137); // not cut by the page's edge
     QVERIFY(QDir(env.dir().path(QStringLiteral("Temp"))).isEmpty()); // printing saves nothing
 }
 

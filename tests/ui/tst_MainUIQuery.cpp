@@ -1,0 +1,152 @@
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QPrinter>
+#include <QPushButton>
+#include <QTest>
+
+#include "ConfigManager.h"
+#include "MainUI.h"
+#include "ServiceManager.h"
+#include "TesterSim.h"
+#include "UiTestEnvironment.h"
+
+namespace {
+
+QString text(const QWidget &window, const char *labelName)
+{
+    return window.findChild<QLabel *>(QString::fromLatin1(labelName))->text();
+}
+
+QColor pictureColour(const QWidget &window, const char *labelName)
+{
+    const QImage image = window.findChild<QLabel *>(QString::fromLatin1(labelName))->pixmap().toImage();
+    return image.isNull() ? QColor() : image.pixelColor(image.width() / 2, image.height() / 2);
+}
+
+// With KESTREL_SCREENSHOT_DIR set, the window shows the real artwork and the test leaves a grab of
+// the window and the saved page there (the README's pictures).
+QString screenshotDir() { return qEnvironmentVariable("KESTREL_SCREENSHOT_DIR"); }
+
+void useArtwork(UiTestEnvironment &env)
+{
+    const QDir artwork(QStringLiteral(KESTREL_BINARY_DIR "/Image"));
+    for (const QString &name : artwork.entryList({QStringLiteral("*.png")}, QDir::Files)) {
+        QFile::remove(env.dir().path(QStringLiteral("Image/") + name));
+        QFile::copy(artwork.filePath(name), env.dir().path(QStringLiteral("Image/") + name));
+    }
+}
+
+QByteArray testInfoIni()
+{
+    return "[Test Info]\r\nCustomer=" + ConfigManager::hexEncode(QStringLiteral("张三汽修 Zhang's Garage")).toLatin1()
+        + "\r\nBatteryModel=" + ConfigManager::hexEncode(QStringLiteral("6-QW-60 (L2-400)")).toLatin1() + "\r\n";
+}
+
+} // namespace
+
+class tst_MainUIQuery : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { MainUI::installFonts(); }
+    void queryShowsTheTestersResults();
+    void queryOfAVanishedTesterShowsMissingValues();
+};
+
+void tst_MainUIQuery::queryShowsTheTestersResults()
+{
+    // A read window of 100 ms instead of 10 keeps a busy test machine from losing replies.
+    UiTestEnvironment env({QStringLiteral("QueryDataTimeout=100")}, testInfoIni());
+    QVERIFY(env.isReady());
+    env.writePictures();
+    if (!screenshotDir().isEmpty())
+        useArtwork(env);
+    TesterSim sim;
+    QVERIFY2(sim.start(env.portPath(3), {QStringLiteral("--no-pacing")}), qPrintable(sim.errorText()));
+
+    MainUI window;
+    ServiceManager service;
+    service.setWindowReceiver(&window);
+    QVERIFY(service.initialize() && service.active());
+    window.setServiceReceiver(&service);
+
+    auto *ports = window.findChild<QComboBox *>(QStringLiteral("usbComboBox"));
+    QCOMPARE(ports->count(), 1);
+    QCOMPARE(ports->itemText(0), QStringLiteral("COM - 3"));
+    QCOMPARE(ports->itemData(0).toInt(), 3);
+
+    auto *queryButton = window.findChild<QPushButton *>(QStringLiteral("queryDataButton"));
+    QTest::mouseClick(queryButton, Qt::LeftButton);
+    QVERIFY(!queryButton->isEnabled());
+    QCOMPARE(text(window, "dataTextLabel"), QStringLiteral("00-00-0000"));
+    QTRY_VERIFY_WITH_TIMEOUT(queryButton->isEnabled(), 60000);
+
+    if (text(window, "dataTextLabel") != QStringLiteral("07-03-2026"))
+        qDebug() << env.runLogLines() << sim.log();
+    QCOMPARE(text(window, "dataTextLabel"), QStringLiteral("07-03-2026"));
+    QCOMPARE(text(window, "registrationNoTextLabel"), QStringLiteral("沪A5K308"));
+    QCOMPARE(text(window, "capacityTextLabel"), QStringLiteral("700 CCA"));
+    QCOMPARE(text(window, "batteryTextLabel"), QStringLiteral("          12.62 V    \n            640 CCA\n"
+                                                              "           4.58 mΩ\n             92 %    "));
+    QCOMPARE(text(window, "charging2KTextLabel"), QStringLiteral("          13.13 V      \n          13.41 V    **\n"
+                                                                 "          12.86 V    "));
+    if (screenshotDir().isEmpty()) {
+        QCOMPARE(pictureColour(window, "batteryShowLabel"), UiTestEnvironment::pictureColour("1-1.png"));
+        QCOMPARE(pictureColour(window, "charging2KShowLabel"), UiTestEnvironment::pictureColour("5-2.png"));
+    } else {
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(window.grab().save(screenshotDir() + QStringLiteral("/window-after-query.png")));
+        QPixmap page(ReportPage::pageSize);
+        window.renderReport(page, screenshotDir() + QStringLiteral("/saved-page.png"));
+        ConfigManager::instance()->setDocSetting({QStringLiteral("Battery test report"),
+                                                  QStringLiteral("Zhang's Garage 张三汽修\nTel. 0571-8888 8888"),
+                                                  QStringLiteral("Thank you for your visit")});
+        window.setPrintDialogRunner([](QPrinter &printer, QWidget *) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(screenshotDir() + QStringLiteral("/printed-page.pdf"));
+            return true;
+        });
+        window.printerClicked();
+    }
+    QVERIFY(service.deactive());
+    service.exit();
+}
+
+void tst_MainUIQuery::queryOfAVanishedTesterShowsMissingValues()
+{
+    UiTestEnvironment env({QStringLiteral("QueryDataTimeout=100")});
+    QVERIFY(env.isReady());
+    env.writePictures();
+    TesterSim sim;
+    QVERIFY2(sim.start(env.portPath(42), {QStringLiteral("--no-pacing")}), qPrintable(sim.errorText()));
+    MainUI window;
+    sim.stop(); // listed at start-up, gone by the time of the query
+    ServiceManager service;
+    service.setWindowReceiver(&window);
+    QVERIFY(service.initialize() && service.active());
+    window.setServiceReceiver(&service);
+
+    auto battery = makeBatteryResult();
+    battery.status = 1;
+    battery.voltage = 1262;
+    QVERIFY(window.postMessage(&battery, sizeof(battery)));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::User);
+
+    auto *queryButton = window.findChild<QPushButton *>(QStringLiteral("queryDataButton"));
+    QTest::mouseClick(queryButton, Qt::LeftButton);
+    QVERIFY(!queryButton->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(queryButton->isEnabled(), 60000);
+    for (const char *label : {"batteryTextLabel", "groundingTextLabel", "starterTextLabel", "charging3KTextLabel",
+                              "charging2KTextLabel", "avg2KTextLabel"})
+        QVERIFY2(text(window, label).contains(QStringLiteral("------")), label);
+    QCOMPARE(pictureColour(window, "batteryShowLabel"), UiTestEnvironment::pictureColour("1-0.png"));
+    QCOMPARE(text(window, "capacityTextLabel"), QStringLiteral("0 CCA"));
+    QVERIFY(service.deactive());
+    service.exit();
+}
+
+QTEST_MAIN(tst_MainUIQuery)
+#include "tst_MainUIQuery.moc"
