@@ -82,15 +82,16 @@ qsizetype QuilletInterface::decode(QByteArrayView input, QByteArray &message, in
     if (input.size() < static_cast<qsizetype>(header.msgLength))
         return 0;
 
+    int requestClass = ClassOrdinary;
     switch (header.msgCommandId) {
     case GetSaveDataRequestId:
-        messageClass = ClassLoginRequest;
+        requestClass = ClassLoginRequest;
         break;
     case SetSaveResultRequestId:
-        messageClass = ClassSaveResultRequest;
+        requestClass = ClassSaveResultRequest;
         break;
     case WriteRunLogRequestId:
-        messageClass = ClassOrdinary;
+        requestClass = ClassOrdinary;
         break;
     default:
         writeRunLog(tr("QuilletInterface::decode, Invalid Meesage, CommandID:%1").arg(header.msgCommandId));
@@ -106,6 +107,7 @@ qsizetype QuilletInterface::decode(QByteArrayView input, QByteArray &message, in
         return header.msgLength;
     }
 
+    messageClass = requestClass;
     message = input.first(header.msgLength).toByteArray();
     wordsToHost(message.data(), header.msgLength);
     const std::uint32_t id = interfaceId();
