@@ -109,7 +109,8 @@ int main(int argc, char **argv)
         LogManager::instance()->active();
     FakeService service;
     service.setAlwaysHasJob({QStringLiteral("Battery test report"), QStringLiteral("Workshop header"),
-                             QStringLiteral("Workshop footer"), appDir.path(QStringLiteral("Temp/report.png")),
+                             QStringLiteral("Workshop footer"),
+                             appDir.path(QStringLiteral("Temp/report.png")),
                              appDir.path(QStringLiteral("Temp/report.doc"))});
     service.setRecording(false);
     InterfaceManager *manager = InterfaceManager::instance();

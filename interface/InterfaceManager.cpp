@@ -10,7 +10,10 @@
 
 namespace {
 
-void writeLog(int flags, const QString &text) { LogManager::instance()->writeLog(flags, text); }
+void writeLog(int flags, const QString &text)
+{
+    LogManager::instance()->writeLog(flags, text);
+}
 
 QString address(const void *object)
 {
@@ -41,9 +44,15 @@ bool InterfaceManager::exit()
     return true;
 }
 
-void InterfaceManager::setServiceReceiver(MessageReceiver *receiver) { m_serviceReceiver.store(receiver); }
+void InterfaceManager::setServiceReceiver(MessageReceiver *receiver)
+{
+    m_serviceReceiver.store(receiver);
+}
 
-void InterfaceManager::setListenPort(std::uint16_t port) { m_configuredPort.store(port); }
+void InterfaceManager::setListenPort(std::uint16_t port)
+{
+    m_configuredPort.store(port);
+}
 
 void InterfaceManager::onThreadStarted(const MessageHeader *message)
 {
@@ -88,8 +97,9 @@ bool InterfaceManager::createTcpServer(const ServerInfo &info)
     m_serverInfoMap[server] = listening;
     connect(server, &QTcpServer::newConnection, this, &InterfaceManager::onAccept);
     m_listeningPort.store(listening.listenPort);
-    writeLog(LogSecurity | LogRun, tr("InterfaceManager Create Tcp Server Listen Successful. Code Type:%1, Listen Port:%2")
-                                       .arg(QString::number(listening.codeType), QString::number(listening.listenPort)));
+    writeLog(LogSecurity | LogRun,
+             tr("InterfaceManager Create Tcp Server Listen Successful. Code Type:%1, Listen Port:%2")
+                 .arg(QString::number(listening.codeType), QString::number(listening.listenPort)));
     return true;
 }
 
@@ -97,14 +107,14 @@ bool InterfaceManager::closeTcpServer(QTcpServer *server)
 {
     const auto found = m_serverInfoMap.find(server);
     if (found == m_serverInfoMap.end()) {
-        writeLog(LogSecurity | LogRun,
-                 tr("InterfaceManager Close Tcp Server Listen Failed. serverInfoMap not find this. tcpServer addr:0x%1")
-                     .arg(address(server)));
+        writeLog(LogSecurity | LogRun, tr("InterfaceManager Close Tcp Server Listen Failed. serverInfoMap "
+                                          "not find this. tcpServer addr:0x%1")
+                                           .arg(address(server)));
         return false;
     }
-    writeLog(LogSecurity | LogRun, tr("InterfaceManager Close Tcp Server Listen Successful. Code Type:%1, Listen Port:%2")
-                                       .arg(QString::number(found->second.codeType),
-                                            QString::number(found->second.listenPort)));
+    writeLog(LogSecurity | LogRun,
+             tr("InterfaceManager Close Tcp Server Listen Successful. Code Type:%1, Listen Port:%2")
+                 .arg(QString::number(found->second.codeType), QString::number(found->second.listenPort)));
     server->close();
     disconnect(server, &QTcpServer::newConnection, this, &InterfaceManager::onAccept);
     m_serverInfoMap.erase(found);
@@ -129,9 +139,10 @@ void InterfaceManager::onAccept()
         TcpInterface *link = getNonuseTcpInterface(info.codeType);
         if (!link) {
             // Every connection waiting now is dropped: nothing would accept it when a link frees.
-            writeLog(LogRun, tr("InterfaceManager Accept Failed, Get Nonuse Tcp Interface Failed, Listen Port:%1, "
-                                "Code Type:%2")
-                                 .arg(QString::number(info.listenPort), QString::number(info.codeType)));
+            writeLog(LogRun,
+                     tr("InterfaceManager Accept Failed, Get Nonuse Tcp Interface Failed, Listen Port:%1, "
+                        "Code Type:%2")
+                         .arg(QString::number(info.listenPort), QString::number(info.codeType)));
             socket->abort();
             socket->deleteLater();
             continue;
@@ -148,7 +159,8 @@ void InterfaceManager::onAccept()
 TcpInterface *InterfaceManager::getNonuseTcpInterface(std::uint32_t codeType)
 {
     if (codeType != quilletCodeType) {
-        writeLog(LogRun, tr("InterfaceManager Get Nonuse Tcp Interface Failed, Unknown codeType:%1").arg(codeType));
+        writeLog(LogRun,
+                 tr("InterfaceManager Get Nonuse Tcp Interface Failed, Unknown codeType:%1").arg(codeType));
         return nullptr;
     }
     for (const auto &link : m_pool) {
@@ -161,9 +173,11 @@ TcpInterface *InterfaceManager::getNonuseTcpInterface(std::uint32_t codeType)
 void InterfaceManager::onSendMsgToInterface(const HelperProtocol::Header *message)
 {
     if (message->interfaceId >= m_pool.size()) {
-        writeLog(LogRun, tr("InterfaceManager onSendMsgToInterface Failed, interfaceId Invalid, interfaceId:%1")
-                             .arg(message->interfaceId));
+        writeLog(LogRun,
+                 tr("InterfaceManager onSendMsgToInterface Failed, interfaceId Invalid, interfaceId:%1")
+                     .arg(message->interfaceId));
         return;
     }
-    m_pool[message->interfaceId]->send(QByteArray(reinterpret_cast<const char *>(message), message->msgLength));
+    m_pool[message->interfaceId]->send(
+        QByteArray(reinterpret_cast<const char *>(message), message->msgLength));
 }

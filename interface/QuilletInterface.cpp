@@ -15,7 +15,10 @@ using namespace HelperProtocol;
 
 namespace {
 
-void writeRunLog(const QString &text) { LogManager::instance()->writeRunLog(text); }
+void writeRunLog(const QString &text)
+{
+    LogManager::instance()->writeRunLog(text);
+}
 
 // Every message of the protocol has one length; 0 for commands that are not ours.
 std::uint32_t fixedLength(std::uint32_t command)
@@ -60,7 +63,8 @@ Header hostHeader(const QByteArray &message)
 
 } // namespace
 
-QuilletInterface::QuilletInterface(std::uint32_t interfaceId, MessageReceiver *serviceReceiver, QObject *parent)
+QuilletInterface::QuilletInterface(std::uint32_t interfaceId, MessageReceiver *serviceReceiver,
+                                   QObject *parent)
     : TcpInterface(interfaceId, parent), m_serviceReceiver(serviceReceiver)
 {
 }
@@ -122,7 +126,8 @@ bool QuilletInterface::code(const QByteArray &message, QByteArray &bytes, int &m
     // The peer reads exactly the length of each answer, so only whole, exact answers go out.
     if (header.msgLength < headerLength || header.msgLength > static_cast<std::uint32_t>(message.size()) ||
         (fixedLength(header.msgCommandId) != 0 && header.msgLength != fixedLength(header.msgCommandId))) {
-        writeRunLog(tr("QuilletInterface Code Message Failed, msgLength Invalid, msgLength:%1").arg(header.msgLength));
+        writeRunLog(tr("QuilletInterface Code Message Failed, msgLength Invalid, msgLength:%1")
+                        .arg(header.msgLength));
         return false;
     }
     switch (header.msgCommandId) {
@@ -160,7 +165,8 @@ bool QuilletInterface::onDecodeMessage(const QByteArray &message)
             m_serviceReceiver->postMessage(message.constData(), header.msgLength);
         return true;
     case WriteRunLogRequestId: {
-        const qsizetype textBytes = std::min<qsizetype>(header.msgLength - headerLength, sizeof(WriteRunLogRequest::text));
+        const qsizetype textBytes =
+            std::min<qsizetype>(header.msgLength - headerLength, sizeof(WriteRunLogRequest::text));
         writeRunLog(oneLine(Codec::fromField(message.constData() + headerLength, textBytes)));
         const auto response = make<WriteRunLogResponse>(WriteRunLogResponseId);
         send(QByteArray(reinterpret_cast<const char *>(&response), sizeof(response)));
@@ -177,8 +183,8 @@ bool QuilletInterface::onSendCodeMessage(const QByteArray &bytes)
 {
     QTcpSocket *link = socket();
     Header header;
-    if (!link || !link->isOpen() || link->state() != QAbstractSocket::ConnectedState || !peekHeader(bytes, header) ||
-        link->write(bytes) != bytes.size()) {
+    if (!link || !link->isOpen() || link->state() != QAbstractSocket::ConnectedState ||
+        !peekHeader(bytes, header) || link->write(bytes) != bytes.size()) {
         writeRunLog(tr("QuilletInterface Send Code Message Failed"));
         return false;
     }

@@ -13,17 +13,27 @@ namespace {
 
 constexpr int tickMs = 1000;
 
-QString number(std::uint64_t value) { return QString::number(value); }
+QString number(std::uint64_t value)
+{
+    return QString::number(value);
+}
 
-void writeLog(int flags, const QString &text) { LogManager::instance()->writeLog(flags, text); }
+void writeLog(int flags, const QString &text)
+{
+    LogManager::instance()->writeLog(flags, text);
+}
 
 // Raw traffic as text, up to the first zero byte, the way the debug log shows it.
-QString bytesAsText(QByteArrayView bytes) { return Codec::fromField(bytes.data(), bytes.size()); }
+QString bytesAsText(QByteArrayView bytes)
+{
+    return Codec::fromField(bytes.data(), bytes.size());
+}
 
 } // namespace
 
 TcpInterface::TcpInterface(std::uint32_t interfaceId, QObject *parent)
-    : QObject(parent), m_readMsg(receiveWindow, '\0'), m_sendMsg(receiveWindow, '\0'), m_interfaceId(interfaceId)
+    : QObject(parent), m_readMsg(receiveWindow, '\0'), m_sendMsg(receiveWindow, '\0'),
+      m_interfaceId(interfaceId)
 {
     reset();
     m_timerId = startTimer(tickMs);
@@ -63,8 +73,8 @@ bool TcpInterface::accept(QTcpSocket *socket, bool loginExpected, bool checkTime
     if (!socket || m_inUse) {
         writeLog(LogSecurity | LogRun,
                  tr("TcpInterface Accept Failed, Socket:%1, Use Flag:%2, Code Type:%3, Interface Id:%9")
-                     .arg(number(reinterpret_cast<quintptr>(socket)), number(m_inUse ? 1 : 0), number(m_codeType),
-                          number(m_interfaceId)));
+                     .arg(number(reinterpret_cast<quintptr>(socket)), number(m_inUse ? 1 : 0),
+                          number(m_codeType), number(m_interfaceId)));
         return false;
     }
     m_socket = socket;
@@ -103,7 +113,8 @@ bool TcpInterface::acceptsClass(int messageClass) const
     case WaitLoginRequest:
         return messageClass == HelperProtocol::ClassLoginRequest && !m_loginPending;
     case Linked:
-        return messageClass != HelperProtocol::ClassLoginRequest && messageClass != HelperProtocol::ClassLoginAck;
+        return messageClass != HelperProtocol::ClassLoginRequest &&
+               messageClass != HelperProtocol::ClassLoginAck;
     default:
         return false;
     }
@@ -204,8 +215,9 @@ QString TcpInterface::describeLogin(const char *text) const
 
 void TcpInterface::loginSuccessful()
 {
-    writeLog(LogSecurity | LogRun, describeLogin("TcpInterface Login Successful, Code Type:%1, Remote Addr:%2(%3), "
-                                                 "Local Addr:%4(%5), Interface Id:%6"));
+    writeLog(LogSecurity | LogRun,
+             describeLogin("TcpInterface Login Successful, Code Type:%1, Remote Addr:%2(%3), "
+                           "Local Addr:%4(%5), Interface Id:%6"));
     m_loginPending = false;
     m_state = Linked;
     m_tick = 0;
@@ -213,8 +225,9 @@ void TcpInterface::loginSuccessful()
 
 void TcpInterface::loginFailed()
 {
-    writeLog(LogSecurity | LogRun, describeLogin("TcpInterface Login Failed, Code Type:%1, Remote Addr:%2(%3), "
-                                                 "Local Addr:%4(%5), Interface Id:%6"));
+    writeLog(LogSecurity | LogRun,
+             describeLogin("TcpInterface Login Failed, Code Type:%1, Remote Addr:%2(%3), "
+                           "Local Addr:%4(%5), Interface Id:%6"));
     m_loginPending = false;
     close();
 }
@@ -223,13 +236,17 @@ void TcpInterface::close()
 {
     if (!m_socket)
         return;
-    writeLog(LogSecurity, describeLink("TcpInterface Closer, Code Type:%1, Interface State:%2, Remote Addr:%3(%4), "
-                                       "Local Addr:%5(%6), Interface Id:%7"));
+    writeLog(LogSecurity,
+             describeLink("TcpInterface Closer, Code Type:%1, Interface State:%2, Remote Addr:%3(%4), "
+                          "Local Addr:%5(%6), Interface Id:%7"));
     // Qt writes what is still pending before it disconnects; disconnected() may come at once.
     m_socket->close();
 }
 
-void TcpInterface::closeTcpInterface() { close(); }
+void TcpInterface::closeTcpInterface()
+{
+    close();
+}
 
 void TcpInterface::releaseSocket()
 {

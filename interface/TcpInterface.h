@@ -19,7 +19,8 @@ class TcpInterface : public QObject
     Q_OBJECT
 
 public:
-    enum LinkState : std::uint32_t {
+    enum LinkState : std::uint32_t
+    {
         WaitLoginRequest = 2,
         LoginRequestTimeout = 4,
         Linked = 6,

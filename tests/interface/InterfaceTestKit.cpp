@@ -22,8 +22,7 @@ namespace InterfaceTestKit {
 
 namespace {
 
-template <typename M>
-QByteArray wire(const M &message)
+template <typename M> QByteArray wire(const M &message)
 {
     return encode(message);
 }
@@ -37,7 +36,10 @@ QByteArray getSaveDataRequest(std::uint32_t code)
     return wire(request);
 }
 
-QByteArray setSaveResultRequest() { return wire(make<SetSaveResultRequest>(SetSaveResultRequestId)); }
+QByteArray setSaveResultRequest()
+{
+    return wire(make<SetSaveResultRequest>(SetSaveResultRequestId));
+}
 
 QByteArray writeRunLogRequest(const QByteArray &text)
 {
@@ -57,8 +59,9 @@ QByteArray rawHeader(std::uint32_t length, std::uint32_t command, std::uint32_t 
 
 QStringList logTexts(const TestAppDir &app, const QString &category)
 {
-    static const QRegularExpression record(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}  (.*)$"),
-                                           QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression record(
+        QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}  (.*)$"),
+        QRegularExpression::DotMatchesEverythingOption);
     QStringList texts;
     for (const QString &line : app.logLines(category)) {
         const QRegularExpressionMatch match = record.match(line);
@@ -119,7 +122,8 @@ QByteArray HelperClient::receive(qsizetype n, int timeoutMs)
         bytes += m_socket.read(n - bytes.size());
         if (bytes.size() >= n || deadline.hasExpired())
             break;
-        if (m_socket.bytesAvailable() == 0 && !m_socket.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+        if (m_socket.bytesAvailable() == 0 &&
+            !m_socket.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
             break;
     }
     return bytes;

@@ -45,7 +45,8 @@ public:
     QByteArray receive(qsizetype n, int timeoutMs = waitMs);
     bool waitForDisconnect(int timeoutMs = waitMs);
     // Sends GetSaveData and reads the 3544-byte answer; false if it did not come whole.
-    bool login(HelperProtocol::GetSaveDataResponse &response, std::uint32_t accessCode = HelperProtocol::accessCode);
+    bool login(HelperProtocol::GetSaveDataResponse &response,
+               std::uint32_t accessCode = HelperProtocol::accessCode);
     bool login();
     QTcpSocket &socket() { return m_socket; }
 

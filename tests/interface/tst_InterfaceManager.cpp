@@ -15,7 +15,10 @@ using namespace InterfaceTestKit;
 
 namespace {
 
-QString loopback() { return QStringLiteral("127.0.0.1"); }
+QString loopback()
+{
+    return QStringLiteral("127.0.0.1");
+}
 
 // A byte pattern that is plain ASCII, so the run log shows it unchanged.
 QByteArray asciiText(qsizetype length, char first = 'a')
@@ -114,13 +117,16 @@ private Q_SLOTS:
         // Linked: an ordinary request is answered now.
         QVERIFY(client.send(writeRunLogRequest("after login")));
         QCOMPARE(client.receive(12), rawHeader(12, 38, 0));
-        const QString line = waitForRunLine(*m_app, QStringLiteral("TcpInterface Login Successful, Code Type:1, "));
-        QCOMPARE(line, QStringLiteral("TcpInterface Login Successful, Code Type:1, Remote Addr:%1(%2), Local Addr:%1(%3), "
-                                      "Interface Id:%4")
-                           .arg(loopback())
-                           .arg(client.socket().localPort())
-                           .arg(port())
-                           .arg(response.header.interfaceId));
+        const QString line =
+            waitForRunLine(*m_app, QStringLiteral("TcpInterface Login Successful, Code Type:1, "));
+        QCOMPARE(line,
+                 QStringLiteral(
+                     "TcpInterface Login Successful, Code Type:1, Remote Addr:%1(%2), Local Addr:%1(%3), "
+                     "Interface Id:%4")
+                     .arg(loopback())
+                     .arg(client.socket().localPort())
+                     .arg(port())
+                     .arg(response.header.interfaceId));
     }
 
     void getSaveDataHandsOutTheJob()
@@ -172,8 +178,9 @@ private Q_SLOTS:
         QCOMPARE(response.result, 0u);
         QVERIFY(client.waitForDisconnect());
         const QString line = waitForRunLine(*m_app, QStringLiteral("TcpInterface Login Failed, "));
-        QCOMPARE(line, QStringLiteral("TcpInterface Login Failed, Code Type:1, Remote Addr:%1(%2), Local Addr:%1(%3), "
-                                      "Interface Id:%4")
+        QCOMPARE(line, QStringLiteral(
+                           "TcpInterface Login Failed, Code Type:1, Remote Addr:%1(%2), Local Addr:%1(%3), "
+                           "Interface Id:%4")
                            .arg(loopback())
                            .arg(clientPort)
                            .arg(port())
@@ -272,7 +279,8 @@ private Q_SLOTS:
         HelperClient client;
         QVERIFY(client.connectTo(port()));
         QVERIFY(client.login());
-        QVERIFY(client.send(writeRunLogRequest("quillet failed: access denied.\r\n2024-01-01 00:00:00.000  forged\r\n")));
+        QVERIFY(client.send(
+            writeRunLogRequest("quillet failed: access denied.\r\n2024-01-01 00:00:00.000  forged\r\n")));
         QCOMPARE(client.receive(12), rawHeader(12, 38, 0));
         QCOMPARE(waitForRunLine(*m_app, QStringLiteral("quillet failed")),
                  QStringLiteral("quillet failed: access denied.  2024-01-01 00:00:00.000  forged"));
@@ -322,7 +330,8 @@ private Q_SLOTS:
         HelperClient client;
         QVERIFY(client.connectTo(port()));
         QVERIFY(client.send(rawHeader(length, GetSaveDataRequestId) + QByteArray(100, '\x21')));
-        QCOMPARE(waitForRunLine(*m_app, QStringLiteral("QuilletInterface::decode Error, msgLength:%1").arg(length)),
+        QCOMPARE(waitForRunLine(*m_app,
+                                QStringLiteral("QuilletInterface::decode Error, msgLength:%1").arg(length)),
                  QStringLiteral("QuilletInterface::decode Error, msgLength:%1").arg(length));
         // The link is still open and frames the next request from scratch.
         GetSaveDataResponse response;
@@ -368,10 +377,11 @@ private Q_SLOTS:
         HelperClient eleventh;
         QVERIFY(eleventh.connectTo(port()));
         QVERIFY(eleventh.waitForDisconnect());
-        QCOMPARE(waitForRunLine(*m_app, QStringLiteral("InterfaceManager Accept Failed, Get Nonuse")),
-                 QStringLiteral("InterfaceManager Accept Failed, Get Nonuse Tcp Interface Failed, Listen Port:%1, "
-                                "Code Type:1")
-                     .arg(port()));
+        QCOMPARE(
+            waitForRunLine(*m_app, QStringLiteral("InterfaceManager Accept Failed, Get Nonuse")),
+            QStringLiteral("InterfaceManager Accept Failed, Get Nonuse Tcp Interface Failed, Listen Port:%1, "
+                           "Code Type:1")
+                .arg(port()));
 
         clients[3]->socket().disconnectFromHost();
         // The link frees once the service has seen the close; until then a newcomer may be dropped.
@@ -397,14 +407,17 @@ private Q_SLOTS:
         QTest::addColumn<quint32>("interfaceId");
         QTest::addColumn<QString>("expected");
         QTest::newRow("id 10") << 10u
-                               << QStringLiteral("InterfaceManager onSendMsgToInterface Failed, interfaceId Invalid, "
-                                                 "interfaceId:10");
-        QTest::newRow("id 0xFFFFFFFF") << 0xFFFFFFFFu
-                                       << QStringLiteral("InterfaceManager onSendMsgToInterface Failed, interfaceId "
-                                                         "Invalid, interfaceId:4294967295");
+                               << QStringLiteral(
+                                      "InterfaceManager onSendMsgToInterface Failed, interfaceId Invalid, "
+                                      "interfaceId:10");
+        QTest::newRow("id 0xFFFFFFFF")
+            << 0xFFFFFFFFu
+            << QStringLiteral("InterfaceManager onSendMsgToInterface Failed, interfaceId "
+                              "Invalid, interfaceId:4294967295");
         QTest::newRow("free link 9") << 9u
-                                     << QStringLiteral("TcpInterface Send Failed, Interface Unlink, Interface Id:9, "
-                                                       "Code Type:0");
+                                     << QStringLiteral(
+                                            "TcpInterface Send Failed, Interface Unlink, Interface Id:9, "
+                                            "Code Type:0");
     }
 
     void answerForNoUsableLink()
@@ -430,8 +443,7 @@ private Q_SLOTS:
         QVERIFY(connected.waitForDisconnect());
         HelperClient refused;
         refused.socket().connectToHost(QHostAddress(QHostAddress::LocalHost), before);
-        QVERIFY(!refused.socket().waitForConnected(waitMs) ||
-                refused.waitForDisconnect());
+        QVERIFY(!refused.socket().waitForConnected(waitMs) || refused.waitForDisconnect());
 
         QVERIFY(manager()->active());
         QVERIFY(waitForListening());

@@ -51,8 +51,10 @@ private Q_SLOTS:
         while (manager()->listenPort() == 0 && !deadline.hasExpired())
             QTest::qWait(10);
         QCOMPARE(manager()->listenPort(), HelperProtocol::port);
-        QCOMPARE(waitForRunLine(*m_app, QStringLiteral("InterfaceManager Create Tcp Server Listen Successful.")),
-                 QStringLiteral("InterfaceManager Create Tcp Server Listen Successful. Code Type:1, Listen Port:35671"));
+        QCOMPARE(
+            waitForRunLine(*m_app, QStringLiteral("InterfaceManager Create Tcp Server Listen Successful.")),
+            QStringLiteral(
+                "InterfaceManager Create Tcp Server Listen Successful. Code Type:1, Listen Port:35671"));
 
         HelperClient client;
         QVERIFY(client.connectTo(35671));
@@ -80,10 +82,12 @@ private Q_SLOTS:
         blocker.listen(QHostAddress::LocalHost, 35671);
 
         QVERIFY(manager()->active());
-        const QString line = waitForRunLine(*m_app, QStringLiteral("InterfaceManager Create Tcp Server Listen Failed."));
-        QVERIFY(line.startsWith(QStringLiteral("InterfaceManager Create Tcp Server Listen Failed. Code Type:1, "
-                                               "Listen Port:35671, Socket Error:%1, Error:")
-                                    .arg(int(QAbstractSocket::AddressInUseError))));
+        const QString line =
+            waitForRunLine(*m_app, QStringLiteral("InterfaceManager Create Tcp Server Listen Failed."));
+        QVERIFY(
+            line.startsWith(QStringLiteral("InterfaceManager Create Tcp Server Listen Failed. Code Type:1, "
+                                           "Listen Port:35671, Socket Error:%1, Error:")
+                                .arg(int(QAbstractSocket::AddressInUseError))));
         QCOMPARE(manager()->listenPort(), quint16(0));
 
         // kestrel keeps running: the manager still handles its messages.
@@ -91,7 +95,8 @@ private Q_SLOTS:
         auto answer = make<SetSaveResultResponse>(SetSaveResultResponseId);
         answer.header.interfaceId = 10;
         QVERIFY(manager()->postMessage(&answer, sizeof(answer)));
-        QVERIFY(!waitForRunLine(*m_app, QStringLiteral("InterfaceManager onSendMsgToInterface Failed")).isEmpty());
+        QVERIFY(!waitForRunLine(*m_app, QStringLiteral("InterfaceManager onSendMsgToInterface Failed"))
+                     .isEmpty());
     }
 };
 

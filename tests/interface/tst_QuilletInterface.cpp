@@ -53,7 +53,8 @@ private Q_SLOTS:
         QTest::newRow("a response is not a request") << rawHeader(12, 36) << 12 << 7 << true;
         QTest::newRow("unknown command") << rawHeader(12, 99) + "rest" << 12 << 7 << true;
         QTest::newRow("GetSaveData too short") << rawHeader(12, 33) + login << 12 << 7 << true;
-        QTest::newRow("WriteRunLog too long") << rawHeader(1040, 37) + QByteArray(1028, 'w') << 1040 << 7 << true;
+        QTest::newRow("WriteRunLog too long")
+            << rawHeader(1040, 37) + QByteArray(1028, 'w') << 1040 << 7 << true;
         QTest::newRow("length 0: all held dropped") << rawHeader(0, 33) + login << 28 << 7 << true;
         QTest::newRow("length 11") << rawHeader(11, 33) << 12 << 7 << true;
         QTest::newRow("length 10241 seen at once") << rawHeader(10241, 37) + "ab" << 14 << 7 << true;

@@ -20,8 +20,8 @@ namespace {
 class ProbeInterface final : public TcpInterface
 {
 public:
-    using TcpInterface::TcpInterface;
     using TcpInterface::onTick;
+    using TcpInterface::TcpInterface;
 
     qsizetype decode(QByteArrayView input, QByteArray &message, int &messageClass, bool &error) override
     {
@@ -133,9 +133,11 @@ private Q_SLOTS:
         QTRY_COMPARE(link.handled, QByteArray("1"));
 
         const QStringList log = flushedRunLog(*m_app);
-        QVERIFY(log.contains(QStringLiteral("TcpInterface Accept Failed, Socket:0, Use Flag:0, Code Type:0, Interface Id:3")));
-        QVERIFY(log.contains(QStringLiteral("TcpInterface Accept Failed, Socket:%1, Use Flag:1, Code Type:1, Interface Id:3")
-                                 .arg(reinterpret_cast<quintptr>(otherSide))));
+        QVERIFY(log.contains(
+            QStringLiteral("TcpInterface Accept Failed, Socket:0, Use Flag:0, Code Type:0, Interface Id:3")));
+        QVERIFY(log.contains(
+            QStringLiteral("TcpInterface Accept Failed, Socket:%1, Use Flag:1, Code Type:1, Interface Id:3")
+                .arg(reinterpret_cast<quintptr>(otherSide))));
     }
 
     void classesAcceptedByState_data()
@@ -146,7 +148,8 @@ private Q_SLOTS:
         QTest::newRow("waiting: only a login request") << true << QByteArray("72341") << QByteArray("1");
         QTest::newRow("waiting: one login request at a time") << true << QByteArray("11") << QByteArray("1");
         QTest::newRow("waiting: decode errors dropped") << true << QByteArray("x1") << QByteArray("1");
-        QTest::newRow("linked: all but login request and ack") << false << QByteArray("1273435") << QByteArray("73435");
+        QTest::newRow("linked: all but login request and ack")
+            << false << QByteArray("1273435") << QByteArray("73435");
     }
 
     void classesAcceptedByState()
@@ -212,11 +215,13 @@ private Q_SLOTS:
         QVERIFY(link.accept(nextSide, true, false, 10, 1));
 
         const QStringList security = flushedRunLog(*m_app, QStringLiteral("Security"));
-        QVERIFY(security.contains(QStringLiteral("TcpInterface Disconnect, Code Type:1, Interface State:2, "
-                                            "Remote Addr:127.0.0.1(%1), Local Addr:127.0.0.1(%2), Interface Id:1")
-                                 .arg(peerPort)
-                                 .arg(m_server.serverPort())));
-        QVERIFY(flushedRunLog(*m_app).contains(QStringLiteral("TcpInterface Send Failed, Interface Unlink, Interface Id:1, Code Type:1")));
+        QVERIFY(security.contains(
+            QStringLiteral("TcpInterface Disconnect, Code Type:1, Interface State:2, "
+                           "Remote Addr:127.0.0.1(%1), Local Addr:127.0.0.1(%2), Interface Id:1")
+                .arg(peerPort)
+                .arg(m_server.serverPort())));
+        QVERIFY(flushedRunLog(*m_app).contains(
+            QStringLiteral("TcpInterface Send Failed, Interface Unlink, Interface Id:1, Code Type:1")));
     }
 
     void withoutTimeChecksALinkWaitsIndefinitely()
@@ -246,7 +251,7 @@ private Q_SLOTS:
         QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
         QTRY_VERIFY(!link.inUse());
         QVERIFY(!waitForRunLine(*m_app, QStringLiteral("TcpInterface Wait Login Requst Timeout, Code Type:1, "
-                                                        "Interface State:4, Remote Addr:127.0.0.1("))
+                                                       "Interface State:4, Remote Addr:127.0.0.1("))
                      .isEmpty());
     }
 
@@ -276,8 +281,10 @@ private Q_SLOTS:
             link.onTick();
         QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
         QTRY_VERIFY(!link.inUse());
-        QVERIFY(!waitForRunLine(*m_app, QStringLiteral("TcpInterface Shake Hand Timeout, Code Type:1, Interface State:7, "))
-                     .isEmpty());
+        QVERIFY(
+            !waitForRunLine(
+                 *m_app, QStringLiteral("TcpInterface Shake Hand Timeout, Code Type:1, Interface State:7, "))
+                 .isEmpty());
     }
 
     void destroyingABusyLinkClosesItsSocket()

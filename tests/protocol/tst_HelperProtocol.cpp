@@ -34,12 +34,12 @@ QByteArray field(const QByteArray &text, qsizetype size)
 
 QByteArray getSaveDataResponseWire(std::uint32_t interfaceId, std::uint32_t result)
 {
-    return wireHeader(3544, 34, interfaceId) + le(result) + field("Title", 200) + field("Header \x01\x02\x03\x04", 1024) +
-           field("Footer", 1024) + field("C:/Temp/20240101.png", 1024) + field("C:/docs/report.doc", 256);
+    return wireHeader(3544, 34, interfaceId) + le(result) + field("Title", 200) +
+           field("Header \x01\x02\x03\x04", 1024) + field("Footer", 1024) +
+           field("C:/Temp/20240101.png", 1024) + field("C:/docs/report.doc", 256);
 }
 
-template <typename M>
-QByteArray roundTrip(const QByteArray &wire, bool &decoded)
+template <typename M> QByteArray roundTrip(const QByteArray &wire, bool &decoded)
 {
     M message;
     decoded = decode(wire, message);
@@ -92,7 +92,10 @@ private Q_SLOTS:
 
         auto request = make<GetSaveDataRequest>(GetSaveDataRequestId);
         request.accessCode = accessCode;
-        const QByteArray expected = QByteArray::fromHex("10000000" "21000000" "00000000" "c3197a4e");
+        const QByteArray expected = QByteArray::fromHex("10000000"
+                                                        "21000000"
+                                                        "00000000"
+                                                        "c3197a4e");
         QCOMPARE(encode(request), expected);
 
         auto runLog = make<WriteRunLogRequest>(WriteRunLogRequestId);
@@ -115,7 +118,11 @@ private Q_SLOTS:
         QCOMPARE(QByteArray(response.docPath), QByteArray("C:/docs/report.doc"));
 
         GetSaveDataRequest request;
-        QVERIFY(decode(QByteArray::fromHex("10000000" "21000000" "00000000" "c3197a4e"), request));
+        QVERIFY(decode(QByteArray::fromHex("10000000"
+                                           "21000000"
+                                           "00000000"
+                                           "c3197a4e"),
+                       request));
         QCOMPARE(request.accessCode, accessCode);
     }
 
@@ -162,7 +169,10 @@ private Q_SLOTS:
         QTest::newRow("one byte long") << request + '\0';
         QTest::newRow("other command") << wireHeader(16, 35, 0) + le(accessCode);
         QTest::newRow("length word disagrees") << wireHeader(20, 33, 0) + le(accessCode);
-        QTest::newRow("length word big-endian") << QByteArray::fromHex("00000010" "21000000" "00000000") + le(accessCode);
+        QTest::newRow("length word big-endian") << QByteArray::fromHex("00000010"
+                                                                       "21000000"
+                                                                       "00000000") +
+                                                       le(accessCode);
     }
 
     void decodeRefusesWrongBytes()
@@ -190,7 +200,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("convertedWords");
         QTest::newRow("too short for a header") << QByteArray::fromHex("0700000021000000").first(7) << 0;
         QTest::newRow("header words only") << wireHeader(10, 33, 0).first(10) << 2;
-        QTest::newRow("request cut before its last word") << (wireHeader(14, 33, 5) + le(accessCode)).first(14) << 3;
+        QTest::newRow("request cut before its last word")
+            << (wireHeader(14, 33, 5) + le(accessCode)).first(14) << 3;
     }
 
     void wordHelpersStayInsideShortMessages()
