@@ -48,15 +48,16 @@ int main(int argc, char *argv[])
                 static_cast<long long>(found.size()));
 
     QProcess sim;
-    sim.start(QStringLiteral(KESTREL_BINARY_DIR "/bin/testersim"),
-              {QStringLiteral("--silent-after"), QStringLiteral("0"), links.path() + QStringLiteral("/ttyUSB42")});
+    sim.start(
+        QStringLiteral(KESTREL_BINARY_DIR "/bin/testersim"),
+        {QStringLiteral("--silent-after"), QStringLiteral("0"), links.path() + QStringLiteral("/ttyUSB42")});
     if (!sim.waitForStarted() || !sim.waitForReadyRead(10000)) {
         std::fprintf(stderr, "simulator did not start\n");
         return 1;
     }
     const double silent = medianScanMs(pattern, &found);
-    std::printf("port search, one silent device: median %.2f ms (limit %d ms = 60 ms + T), found %lld\n", silent,
-                60 + readWindowMs, static_cast<long long>(found.size()));
+    std::printf("port search, one silent device: median %.2f ms (limit %d ms = 60 ms + T), found %lld\n",
+                silent, 60 + readWindowMs, static_cast<long long>(found.size()));
     sim.terminate();
     sim.waitForFinished();
     LogManager::instance()->deactive();

@@ -66,8 +66,8 @@ int main(int argc, char *argv[])
     TestAppDir appDir;
     const QString link = links.path() + QStringLiteral("/ttyUSB1");
     appDir.writeFile(QStringLiteral("Config/main.ini"),
-                     "[Basic]\r\nQueryDataTimeout=" + QByteArray::number(readWindowMs) + "\r\nSerialPortName=" +
-                         links.path().toLocal8Bit() + "/ttyUSB%1\r\n");
+                     "[Basic]\r\nQueryDataTimeout=" + QByteArray::number(readWindowMs) +
+                         "\r\nSerialPortName=" + links.path().toLocal8Bit() + "/ttyUSB%1\r\n");
 
     QProcess sim;
     sim.start(simulator, {link});
@@ -107,7 +107,8 @@ int main(int argc, char *argv[])
 
         // The bytes that really crossed the line, from this run's dumps.
         const QStringList lines = appDir.logLines(QStringLiteral("Debug"));
-        const QStringList dumps = lines.mid(debugLines).filter(QRegularExpression(QStringLiteral("(Write|Read) Serial Port Data")));
+        const QStringList dumps =
+            lines.mid(debugLines).filter(QRegularExpression(QStringLiteral("(Write|Read) Serial Port Data")));
         debugLines = lines.size();
         qsizetype bytes = 0;
         for (const QString &dump : dumps)
@@ -117,8 +118,8 @@ int main(int argc, char *argv[])
         bounds.push_back(bound);
         ratios.push_back(seconds / bound);
         completeRuns += dumps.size() == 42 ? 1 : 0;
-        std::printf("run %d: %.4f s, %lld bytes on the line, %lld exchanges, bound %.4f s\n", run + 1, seconds,
-                    static_cast<long long>(bytes), static_cast<long long>(dumps.size() / 2), bound);
+        std::printf("run %d: %.4f s, %lld bytes on the line, %lld exchanges, bound %.4f s\n", run + 1,
+                    seconds, static_cast<long long>(bytes), static_cast<long long>(dumps.size() / 2), bound);
     }
 
     service.deactive();
@@ -132,8 +133,9 @@ int main(int argc, char *argv[])
     // A run in which the loaded machine delayed a reply past the window has fewer exchanges and its
     // own, smaller bound; the ratio is taken per run.
     const double ratio = median(ratios);
-    std::printf("full query, 9600 baud, QueryDataTimeout %d: median %.4f s, median bound %.4f s, median ratio %.3f "
-                "(limit 1.15); %d of %d runs with all 21 exchanges\n",
-                readWindowMs, median(measured), median(bounds), ratio, completeRuns, runs);
+    std::printf(
+        "full query, 9600 baud, QueryDataTimeout %d: median %.4f s, median bound %.4f s, median ratio %.3f "
+        "(limit 1.15); %d of %d runs with all 21 exchanges\n",
+        readWindowMs, median(measured), median(bounds), ratio, completeRuns, runs);
     return ratio <= 1.15 ? 0 : 2;
 }

@@ -32,8 +32,7 @@ private:
 };
 
 // Copies text into a fixed field as GBK, cut to the field size less one byte.
-template <std::size_t Size>
-void copyText(char (&field)[Size], const QString &text)
+template <std::size_t Size> void copyText(char (&field)[Size], const QString &text)
 {
     Codec::toField(text, field, static_cast<qsizetype>(Size));
 }
@@ -103,8 +102,8 @@ void ServiceManager::onQueryData(const QueryDataRequest *request)
 void ServiceManager::onSaveData(const SaveDataRequest *request)
 {
     m_pendingSaves.push_back(*request);
-    const QString processPath = AppPaths::applicationDir() + QLatin1Char('/') +
-                                ConfigManager::instance()->saveDataProcess();
+    const QString processPath =
+        AppPaths::applicationDir() + QLatin1Char('/') + ConfigManager::instance()->saveDataProcess();
     if (!QFileInfo::exists(processPath)) {
         LogManager::instance()->writeRunLog(
             tr("Save Data To Doc failed, Process not exist, Process Path:%1").arg(processPath));
@@ -145,8 +144,8 @@ void ServiceManager::onGetSaveData(const HelperProtocol::GetSaveDataRequest *req
 
 void ServiceManager::onSetSaveResult(const HelperProtocol::SetSaveResultRequest *request)
 {
-    auto response = HelperProtocol::make<HelperProtocol::SetSaveResultResponse>(
-        HelperProtocol::SetSaveResultResponseId);
+    auto response =
+        HelperProtocol::make<HelperProtocol::SetSaveResultResponse>(HelperProtocol::SetSaveResultResponseId);
     response.header.interfaceId = request->header.interfaceId;
     postToInterface(&response, sizeof(response));
 }

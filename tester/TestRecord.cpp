@@ -5,15 +5,42 @@
 
 #include "Codec.h"
 
-BatteryResult makeBatteryResult() { return makeMessage<BatteryResult>(MSG_BATTERY_RESULT); }
-GroundingResult makeGroundingResult() { return makeMessage<GroundingResult>(MSG_GROUNDING_RESULT); }
-StarterResult makeStarterResult() { return makeMessage<StarterResult>(MSG_STARTER_RESULT); }
-Charging3KResult makeCharging3KResult() { return makeMessage<Charging3KResult>(MSG_CHARGING3K_RESULT); }
-Charging2KResult makeCharging2KResult() { return makeMessage<Charging2KResult>(MSG_CHARGING2K_RESULT); }
-Avg2KResult makeAvg2KResult() { return makeMessage<Avg2KResult>(MSG_AVG2K_RESULT); }
-TestDate makeTestDate() { return makeMessage<TestDate>(MSG_TEST_DATE); }
-RegistrationNoInfo makeRegistrationNoInfo() { return makeMessage<RegistrationNoInfo>(MSG_REGISTRATION_NO_INFO); }
-CapacityInfo makeCapacityInfo() { return makeMessage<CapacityInfo>(MSG_CAPACITY_INFO); }
+BatteryResult makeBatteryResult()
+{
+    return makeMessage<BatteryResult>(MSG_BATTERY_RESULT);
+}
+GroundingResult makeGroundingResult()
+{
+    return makeMessage<GroundingResult>(MSG_GROUNDING_RESULT);
+}
+StarterResult makeStarterResult()
+{
+    return makeMessage<StarterResult>(MSG_STARTER_RESULT);
+}
+Charging3KResult makeCharging3KResult()
+{
+    return makeMessage<Charging3KResult>(MSG_CHARGING3K_RESULT);
+}
+Charging2KResult makeCharging2KResult()
+{
+    return makeMessage<Charging2KResult>(MSG_CHARGING2K_RESULT);
+}
+Avg2KResult makeAvg2KResult()
+{
+    return makeMessage<Avg2KResult>(MSG_AVG2K_RESULT);
+}
+TestDate makeTestDate()
+{
+    return makeMessage<TestDate>(MSG_TEST_DATE);
+}
+RegistrationNoInfo makeRegistrationNoInfo()
+{
+    return makeMessage<RegistrationNoInfo>(MSG_REGISTRATION_NO_INFO);
+}
+CapacityInfo makeCapacityInfo()
+{
+    return makeMessage<CapacityInfo>(MSG_CAPACITY_INFO);
+}
 
 namespace TestRecordRules {
 
@@ -55,8 +82,8 @@ bool readDate(QByteArrayView reply, TestDate &date)
     std::int16_t day = 0;
     std::int16_t month = 0;
     std::int16_t year = 0;
-    if (!readSignedByte(reply, replyDataOffset, day) || !readSignedByte(reply, replyDataOffset + 1, month)
-        || !readSignedByte(reply, replyDataOffset + 2, year))
+    if (!readSignedByte(reply, replyDataOffset, day) || !readSignedByte(reply, replyDataOffset + 1, month) ||
+        !readSignedByte(reply, replyDataOffset + 2, year))
         return false;
     date.day = day;
     date.month = month;
@@ -110,15 +137,42 @@ bool valuesMissing(Section section, std::int16_t status)
     return status == 0 || (section == Section::Avg2K && status == 3);
 }
 
-bool isBatteryVoltageMarked(std::uint16_t voltage) { return voltage < 1200; }
-bool isBatteryPercentMarked(std::int16_t percent) { return percent < 45; }
-bool isGroundingResistanceMarked(std::uint16_t resistance) { return resistance < 5 || resistance > 3000; }
-bool isStarterCrankingVoltageMarked(std::uint16_t voltage) { return voltage < 960; }
-bool isCharging3KHighVoltageMarked(std::uint16_t highVoltage) { return highVoltage > 1500; }
-bool isCharging3KLowVoltageMarked(std::uint16_t lowVoltage) { return lowVoltage < 1330; }
-bool isCharging2KHighVoltageMarked(std::uint16_t highVoltage) { return highVoltage < 1350; }
-bool isCharging2KLowVoltageMarked(std::uint16_t lowVoltage) { return lowVoltage < 1250; }
-bool isAvg2KVoltageMarked(std::uint16_t voltage) { return voltage >= 50; }
+bool isBatteryVoltageMarked(std::uint16_t voltage)
+{
+    return voltage < 1200;
+}
+bool isBatteryPercentMarked(std::int16_t percent)
+{
+    return percent < 45;
+}
+bool isGroundingResistanceMarked(std::uint16_t resistance)
+{
+    return resistance < 5 || resistance > 3000;
+}
+bool isStarterCrankingVoltageMarked(std::uint16_t voltage)
+{
+    return voltage < 960;
+}
+bool isCharging3KHighVoltageMarked(std::uint16_t highVoltage)
+{
+    return highVoltage > 1500;
+}
+bool isCharging3KLowVoltageMarked(std::uint16_t lowVoltage)
+{
+    return lowVoltage < 1330;
+}
+bool isCharging2KHighVoltageMarked(std::uint16_t highVoltage)
+{
+    return highVoltage < 1350;
+}
+bool isCharging2KLowVoltageMarked(std::uint16_t lowVoltage)
+{
+    return lowVoltage < 1250;
+}
+bool isAvg2KVoltageMarked(std::uint16_t voltage)
+{
+    return voltage >= 50;
+}
 
 double chargingMeanVolts(std::uint16_t highVoltage, std::uint16_t lowVoltage)
 {
@@ -141,7 +195,9 @@ QString capacityText(const CapacityInfo &capacity, const BatteryResult &battery)
 
 QString ratingText(const BatteryResult &battery)
 {
-    return QStringLiteral("%1 %2").arg(battery.measuredRating).arg(ratingStandardName(battery.ratingStandard));
+    return QStringLiteral("%1 %2")
+        .arg(battery.measuredRating)
+        .arg(ratingStandardName(battery.ratingStandard));
 }
 
 } // namespace TestRecordRules

@@ -128,7 +128,8 @@ RegistrationNoInfo makeRegistrationNoInfo();
 CapacityInfo makeCapacityInfo();
 
 // The six report sections, numbered as the pictures are ("<section>-<n>.png").
-enum class Section : int {
+enum class Section : int
+{
     Battery = 1,
     Grounding = 2,
     Starter = 3,
@@ -166,15 +167,15 @@ QString resultPicture(Section section, std::int16_t status);
 bool valuesMissing(Section section, std::int16_t status);
 
 // Limits, compared on the stored integers: true when the value is marked.
-bool isBatteryVoltageMarked(std::uint16_t voltage);             // < 1200
-bool isBatteryPercentMarked(std::int16_t percent);              // < 45
-bool isGroundingResistanceMarked(std::uint16_t resistance);     // < 5 or > 3000
-bool isStarterCrankingVoltageMarked(std::uint16_t voltage);     // < 960
-bool isCharging3KHighVoltageMarked(std::uint16_t highVoltage);  // > 1500
-bool isCharging3KLowVoltageMarked(std::uint16_t lowVoltage);    // < 1330
-bool isCharging2KHighVoltageMarked(std::uint16_t highVoltage);  // < 1350
-bool isCharging2KLowVoltageMarked(std::uint16_t lowVoltage);    // < 1250
-bool isAvg2KVoltageMarked(std::uint16_t voltage);               // >= 50
+bool isBatteryVoltageMarked(std::uint16_t voltage);            // < 1200
+bool isBatteryPercentMarked(std::int16_t percent);             // < 45
+bool isGroundingResistanceMarked(std::uint16_t resistance);    // < 5 or > 3000
+bool isStarterCrankingVoltageMarked(std::uint16_t voltage);    // < 960
+bool isCharging3KHighVoltageMarked(std::uint16_t highVoltage); // > 1500
+bool isCharging3KLowVoltageMarked(std::uint16_t lowVoltage);   // < 1330
+bool isCharging2KHighVoltageMarked(std::uint16_t highVoltage); // < 1350
+bool isCharging2KLowVoltageMarked(std::uint16_t lowVoltage);   // < 1250
+bool isAvg2KVoltageMarked(std::uint16_t voltage);              // >= 50
 
 // Derived values.
 // Mean of the two charging voltages in volts, in floating point (an odd sum keeps its half).

@@ -21,7 +21,10 @@ TesterPort::~TesterPort()
         m_port->close();
 }
 
-qint64 TesterPort::write(const QByteArray &bytes) { return m_port->write(bytes); }
+qint64 TesterPort::write(const QByteArray &bytes)
+{
+    return m_port->write(bytes);
+}
 
 void TesterPort::flush()
 {
@@ -47,7 +50,8 @@ QByteArray TesterPort::readAll()
     }
     if (capped)
         LogManager::instance()->writeRunLog(
-            QCoreApplication::translate("TesterPort", "Read Serial Port Data too long, Port:%1, Kept Bytes:%2")
+            QCoreApplication::translate("TesterPort",
+                                        "Read Serial Port Data too long, Port:%1, Kept Bytes:%2")
                 .arg(m_name)
                 .arg(maxReplyBytes));
     return data;
@@ -59,9 +63,15 @@ void TesterPort::discardInput()
     m_port->clear(QSerialPort::Input);
 }
 
-QString portName(const QString &pattern, int number) { return pattern.arg(number); }
+QString portName(const QString &pattern, int number)
+{
+    return pattern.arg(number);
+}
 
-QString portName(int number) { return portName(ConfigManager::instance()->serialPortName(), number); }
+QString portName(int number)
+{
+    return portName(ConfigManager::instance()->serialPortName(), number);
+}
 
 std::unique_ptr<TesterPort> openTesterPort(const QString &pattern, int number, int timeout)
 {

@@ -10,7 +10,10 @@ namespace TesterProtocol {
 QByteArray request(int group, int item)
 {
     QByteArray frame;
-    frame.append(requestStart).append(char(3)).append(static_cast<char>(group)).append(static_cast<char>(item));
+    frame.append(requestStart)
+        .append(char(3))
+        .append(static_cast<char>(group))
+        .append(static_cast<char>(item));
     return frame;
 }
 
@@ -49,7 +52,8 @@ ReplyCheck checkReply(QByteArrayView reply, Variant variant)
         return ReplyCheck::CommunicationError;
     if (variant == Variant::Probe && static_cast<std::int8_t>(reply[1]) > probeMaximumLengthByte)
         return ReplyCheck::CommunicationError;
-    if (reply[0] != replyStart || checksum(reply.first(reply.size() - 1)) != static_cast<unsigned char>(reply.back()))
+    if (reply[0] != replyStart ||
+        checksum(reply.first(reply.size() - 1)) != static_cast<unsigned char>(reply.back()))
         return ReplyCheck::DataError;
     return ReplyCheck::Ok;
 }
@@ -58,7 +62,10 @@ ReplyCheck checkReply(QByteArrayView reply, Variant variant)
 
 namespace {
 
-QString tr(const char *text) { return QCoreApplication::translate("TesterProtocol", text); }
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("TesterProtocol", text);
+}
 
 bool exchange(TesterPort &port, QByteArray &request, QByteArray &reply, TesterProtocol::Variant variant)
 {

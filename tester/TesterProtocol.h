@@ -30,8 +30,17 @@ QString hexDump(QByteArrayView bytes);
 // Start byte 0x55 and a signed length byte equal to the size less one (checksum not yet added).
 bool isValidRequest(QByteArrayView request);
 
-enum class Variant { Query, Probe };
-enum class ReplyCheck { Ok, CommunicationError, DataError };
+enum class Variant
+{
+    Query,
+    Probe
+};
+enum class ReplyCheck
+{
+    Ok,
+    CommunicationError,
+    DataError
+};
 
 // Size (at least 3; the probe also wants byte 1 as signed <= 10), then start byte 0xAA and the
 // checksum of all bytes but the last.

@@ -63,8 +63,7 @@ private:
     QByteArray m_reply;
 };
 
-template <typename Message>
-void post(MessageReceiver &window, const Message &message)
+template <typename Message> void post(MessageReceiver &window, const Message &message)
 {
     window.postMessage(&message, sizeof(message));
 }
@@ -85,8 +84,8 @@ BatteryResult queryBattery(QueryExchange &exchange)
         return result;
     std::uint16_t rating = 0;
     std::int16_t standard = 0;
-    if (!readBe16(exchange.reply(), replyDataOffset, rating)
-        || !readSignedByte(exchange.reply(), replyDataOffset + 2, standard)) {
+    if (!readBe16(exchange.reply(), replyDataOffset, rating) ||
+        !readSignedByte(exchange.reply(), replyDataOffset + 2, standard)) {
         exchange.tooShort();
         return result;
     }
@@ -150,8 +149,7 @@ Avg2KResult queryAvg2K(QueryExchange &exchange)
     return result;
 }
 
-template <typename Charging>
-Charging queryCharging(QueryExchange &exchange, Charging result, int group)
+template <typename Charging> Charging queryCharging(QueryExchange &exchange, Charging result, int group)
 {
     const std::optional<std::int16_t> status = exchange.signedByte(group, 3);
     if (!status || *status == 0)

@@ -38,13 +38,12 @@ public:
     bool contains(std::uint32_t id) const { return ids().contains(id); }
 
     // The first message with this id as M (zero-filled when there is none or it is too short).
-    template <typename M>
-    M first(std::uint32_t id) const
+    template <typename M> M first(std::uint32_t id) const
     {
         M message{};
         for (const QByteArray &bytes : messages()) {
-            if (reinterpret_cast<const MessageHeader *>(bytes.constData())->id == id
-                && bytes.size() == qsizetype(sizeof(M))) {
+            if (reinterpret_cast<const MessageHeader *>(bytes.constData())->id == id &&
+                bytes.size() == qsizetype(sizeof(M))) {
                 std::memcpy(&message, bytes.constData(), sizeof(M));
                 break;
             }

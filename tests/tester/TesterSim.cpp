@@ -4,7 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 
-QString TesterSim::program() { return QStringLiteral(KESTREL_BINARY_DIR "/bin/testersim"); }
+QString TesterSim::program()
+{
+    return QStringLiteral(KESTREL_BINARY_DIR "/bin/testersim");
+}
 
 bool TesterSim::start(const QString &linkPath, const QStringList &options)
 {
@@ -16,8 +19,8 @@ bool TesterSim::start(const QString &linkPath, const QStringList &options)
     // The simulator prints the link path once the link exists.
     const QDeadlineTimer deadline(30000);
     while (!m_process.canReadLine() && !deadline.hasExpired()) {
-        if (!m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))
-            && m_process.state() != QProcess::Running)
+        if (!m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))) &&
+            m_process.state() != QProcess::Running)
             break;
     }
     const QString line = QString::fromLocal8Bit(m_process.readLine()).trimmed();

@@ -28,10 +28,16 @@ SaveDataRequest saveRequest(const QString &picturePath, const QString &docPath)
     return request;
 }
 
-QByteArray field(const char *bytes, qsizetype size) { return QByteArray(bytes, size); }
+QByteArray field(const char *bytes, qsizetype size)
+{
+    return QByteArray(bytes, size);
+}
 
 // A field holding exactly `text` followed by zero bytes up to its size.
-QByteArray filled(const QByteArray &text, qsizetype size) { return text + QByteArray(size - text.size(), '\0'); }
+QByteArray filled(const QByteArray &text, qsizetype size)
+{
+    return text + QByteArray(size - text.size(), '\0');
+}
 
 } // namespace
 
@@ -99,7 +105,10 @@ void tst_ServiceManagerExport::init()
     m_interface.clear();
 }
 
-void tst_ServiceManagerExport::cleanup() { LogManager::instance()->deactive(); }
+void tst_ServiceManagerExport::cleanup()
+{
+    LogManager::instance()->deactive();
+}
 
 void tst_ServiceManagerExport::cleanupTestCase()
 {
@@ -125,7 +134,8 @@ int tst_ServiceManagerExport::helperStarts() const
 HelperProtocol::GetSaveDataResponse tst_ServiceManagerExport::getSaveData(std::uint32_t interfaceId,
                                                                           std::uint32_t accessCode)
 {
-    auto request = HelperProtocol::make<HelperProtocol::GetSaveDataRequest>(HelperProtocol::GetSaveDataRequestId);
+    auto request =
+        HelperProtocol::make<HelperProtocol::GetSaveDataRequest>(HelperProtocol::GetSaveDataRequestId);
     request.header.interfaceId = interfaceId;
     request.accessCode = accessCode;
     const qsizetype before = m_interface.messages().size();
@@ -142,9 +152,10 @@ void tst_ServiceManagerExport::jobsAreHandedOutOldestFirst()
 {
     const QByteArray longPicture = "/pictures/" + QByteArray(1013, 'p');
     const QByteArray longDoc = "/docs/" + QByteArray(249, 'd');
-    const SaveDataRequest first = saveRequest(QString::fromLatin1(longPicture + "-ignored"),
-                                              QString::fromLatin1(longDoc + "-ignored"));
-    const SaveDataRequest second = saveRequest(QStringLiteral("/tmp/second.png"), QStringLiteral("/tmp/second.doc"));
+    const SaveDataRequest first =
+        saveRequest(QString::fromLatin1(longPicture + "-ignored"), QString::fromLatin1(longDoc + "-ignored"));
+    const SaveDataRequest second =
+        saveRequest(QStringLiteral("/tmp/second.png"), QStringLiteral("/tmp/second.doc"));
     QVERIFY(m_service.postMessage(&first, sizeof(first)));
     QVERIFY(m_service.postMessage(&second, sizeof(second)));
     // One helper per export, each started from the full path with spaces.
@@ -193,9 +204,11 @@ void tst_ServiceManagerExport::wrongAccessCodeLeavesQueue()
 
 void tst_ServiceManagerExport::setSaveResultIsAnswered()
 {
-    const SaveDataRequest job = saveRequest(QStringLiteral("/tmp/still.png"), QStringLiteral("/tmp/still.doc"));
+    const SaveDataRequest job =
+        saveRequest(QStringLiteral("/tmp/still.png"), QStringLiteral("/tmp/still.doc"));
     QVERIFY(m_service.postMessage(&job, sizeof(job)));
-    auto request = HelperProtocol::make<HelperProtocol::SetSaveResultRequest>(HelperProtocol::SetSaveResultRequestId);
+    auto request =
+        HelperProtocol::make<HelperProtocol::SetSaveResultRequest>(HelperProtocol::SetSaveResultRequestId);
     request.header.interfaceId = 9;
     QVERIFY(m_service.postMessage(&request, sizeof(request)));
     QTRY_COMPARE_WITH_TIMEOUT(m_interface.messages().size(), 1, 20000);
@@ -232,14 +245,16 @@ void tst_ServiceManagerExport::emptyProcessNameDropsJob()
     ini.close();
     QTRY_COMPARE_WITH_TIMEOUT(ConfigManager::instance()->saveDataProcess(), QString(), 20000);
 
-    const SaveDataRequest job = saveRequest(QStringLiteral("/tmp/folder.png"), QStringLiteral("/tmp/folder.doc"));
+    const SaveDataRequest job =
+        saveRequest(QStringLiteral("/tmp/folder.png"), QStringLiteral("/tmp/folder.doc"));
     QVERIFY(m_service.postMessage(&job, sizeof(job)));
     QCOMPARE(getSaveData(12, HelperProtocol::accessCode).result, 1u);
     const QStringList lines = newRunLines().filter(QStringLiteral("Save Data To Doc"));
     QCOMPARE(lines.size(), 1);
-    QVERIFY2(lines.first().endsWith(QStringLiteral("Save Data To Doc failed, startDetached Error, Process Path:") +
-                                    m_app->binDir() + QLatin1Char('/')),
-             qPrintable(lines.first()));
+    QVERIFY2(
+        lines.first().endsWith(QStringLiteral("Save Data To Doc failed, startDetached Error, Process Path:") +
+                               m_app->binDir() + QLatin1Char('/')),
+        qPrintable(lines.first()));
 }
 
 QTEST_GUILESS_MAIN(tst_ServiceManagerExport)

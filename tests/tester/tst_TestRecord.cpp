@@ -41,10 +41,10 @@ void tst_TestRecord::freshMessages()
         MessageHeader header;
     };
     const Case cases[] = {
-        {20, 16, makeBatteryResult().header},  {12, 17, makeGroundingResult().header},
-        {14, 18, makeStarterResult().header},  {14, 19, makeCharging3KResult().header},
+        {20, 16, makeBatteryResult().header},    {12, 17, makeGroundingResult().header},
+        {14, 18, makeStarterResult().header},    {14, 19, makeCharging3KResult().header},
         {14, 20, makeCharging2KResult().header}, {12, 21, makeAvg2KResult().header},
-        {14, 22, makeTestDate().header},       {25, 23, makeRegistrationNoInfo().header},
+        {14, 22, makeTestDate().header},         {25, 23, makeRegistrationNoInfo().header},
         {10, 24, makeCapacityInfo().header},
     };
     for (const Case &c : cases) {
@@ -108,15 +108,16 @@ void tst_TestRecord::date_data()
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QString>("text");
-    QTest::newRow("07-03-2014") << QByteArray::fromHex("aa00000007030e00") << true << QStringLiteral("07-03-2014");
-    QTest::newRow("year byte 0xff is 1999") << QByteArray::fromHex("aa0000001f0cff00") << true
-                                            << QStringLiteral("31-12-1999");
-    QTest::newRow("year byte 0x80 is 1872") << QByteArray::fromHex("aa00000001018000") << true
-                                            << QStringLiteral("01-01-1872");
-    QTest::newRow("year byte 0 is 2000") << QByteArray::fromHex("aa00000001010000") << true
-                                         << QStringLiteral("01-01-2000");
-    QTest::newRow("checksum where the year would be") << QByteArray::fromHex("aa0000000703c0") << false
-                                                       << QStringLiteral("00-00-0000");
+    QTest::newRow("07-03-2014") << QByteArray::fromHex("aa00000007030e00") << true
+                                << QStringLiteral("07-03-2014");
+    QTest::newRow("year byte 0xff is 1999")
+        << QByteArray::fromHex("aa0000001f0cff00") << true << QStringLiteral("31-12-1999");
+    QTest::newRow("year byte 0x80 is 1872")
+        << QByteArray::fromHex("aa00000001018000") << true << QStringLiteral("01-01-1872");
+    QTest::newRow("year byte 0 is 2000")
+        << QByteArray::fromHex("aa00000001010000") << true << QStringLiteral("01-01-2000");
+    QTest::newRow("checksum where the year would be")
+        << QByteArray::fromHex("aa0000000703c0") << false << QStringLiteral("00-00-0000");
 }
 
 void tst_TestRecord::date()
@@ -133,7 +134,8 @@ void tst_TestRecord::registration_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("16 characters, no zero") << QByteArray("ABCDEFGHIJKLMNOP") << QStringLiteral("ABCDEFGHIJKLMNOP");
+    QTest::newRow("16 characters, no zero")
+        << QByteArray("ABCDEFGHIJKLMNOP") << QStringLiteral("ABCDEFGHIJKLMNOP");
     QTest::newRow("zero at reply byte 9") << QByteArray("ABCDE\0GHIJKLMNOP", 16) << QStringLiteral("ABCDE");
     QTest::newRow("all zero") << QByteArray(16, '\0') << QString();
     const QByteArray gbk = Codec::toBytes(u"沪A5K308");

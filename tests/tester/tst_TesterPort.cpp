@@ -57,7 +57,10 @@ void tst_TesterPort::init()
     QVERIFY(LogManager::instance()->active());
 }
 
-void tst_TesterPort::cleanup() { LogManager::instance()->deactive(); }
+void tst_TesterPort::cleanup()
+{
+    LogManager::instance()->deactive();
+}
 
 void tst_TesterPort::cleanupTestCase()
 {
@@ -77,7 +80,8 @@ void tst_TesterPort::portNames_data()
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("name");
     QTest::newRow("COM 3") << QStringLiteral("\\\\.\\COM%1") << 3 << QStringLiteral("\\\\.\\COM3");
-    QTest::newRow("COM 12, no leading zero") << QStringLiteral("\\\\.\\COM%1") << 12 << QStringLiteral("\\\\.\\COM12");
+    QTest::newRow("COM 12, no leading zero")
+        << QStringLiteral("\\\\.\\COM%1") << 12 << QStringLiteral("\\\\.\\COM12");
     QTest::newRow("COM 0") << QStringLiteral("\\\\.\\COM%1") << 0 << QStringLiteral("\\\\.\\COM0");
     QTest::newRow("device path") << QStringLiteral("/dev/ttyUSB%1") << 99 << QStringLiteral("/dev/ttyUSB99");
 }
@@ -127,8 +131,10 @@ void tst_TesterPort::exchangeOnRealPort()
     const QStringList dumps = debug.filter(QStringLiteral("Serial Port Data, Port:") + link(21));
     // The probe writes no dumps.
     QCOMPARE(dumps.size(), 2);
-    QVERIFY(dumps.at(0).endsWith(QStringLiteral("Write Serial Port Data, Port:%1, Data: 55 03 07 01 60 ").arg(link(21))));
-    QVERIFY(dumps.at(1).endsWith(QStringLiteral("Read Serial Port Data, Port:%1, Data: aa 06 07 01 07 03 1a dc ").arg(link(21))));
+    QVERIFY(dumps.at(0).endsWith(
+        QStringLiteral("Write Serial Port Data, Port:%1, Data: 55 03 07 01 60 ").arg(link(21))));
+    QVERIFY(dumps.at(1).endsWith(
+        QStringLiteral("Read Serial Port Data, Port:%1, Data: aa 06 07 01 07 03 1a dc ").arg(link(21))));
     QCOMPARE(newLines(QStringLiteral("Run")).filter(link(21)), QStringList());
 }
 
@@ -158,8 +164,9 @@ void tst_TesterPort::malformedRequestIsNotSent()
 
 void tst_TesterPort::scanListsAnsweringTesters()
 {
-    const QString lengthByte11 = writeScenario(m_links.path(), QStringLiteral("length11.json"),
-                                               R"({"battery": {"status": 1}, "faults": {"1,5": {"kind": "lengthByte11"}}})");
+    const QString lengthByte11 =
+        writeScenario(m_links.path(), QStringLiteral("length11.json"),
+                      R"({"battery": {"status": 1}, "faults": {"1,5": {"kind": "lengthByte11"}}})");
     QVERIFY(!lengthByte11.isEmpty());
     // Created out of order: the list is in port order, not in order of appearance.
     TesterSim twelve, three, silent, refused;
@@ -167,21 +174,24 @@ void tst_TesterPort::scanListsAnsweringTesters()
     QVERIFY2(three.start(link(3), {QStringLiteral("--no-pacing")}), qPrintable(three.errorText()));
     QVERIFY2(silent.start(link(5), {QStringLiteral("--silent-after"), QStringLiteral("0")}),
              qPrintable(silent.errorText()));
-    QVERIFY2(refused.start(link(7), {QStringLiteral("--no-pacing"), QStringLiteral("--scenario"), lengthByte11}),
-             qPrintable(refused.errorText()));
+    QVERIFY2(
+        refused.start(link(7), {QStringLiteral("--no-pacing"), QStringLiteral("--scenario"), lengthByte11}),
+        qPrintable(refused.errorText()));
 
     QCOMPARE(scanTesterPorts(pattern(), readWindow), (QList<int>{3, 12}));
 
     const QStringList run = newLines(QStringLiteral("Run"));
     const auto linesOf = [&run, this](int number) {
-        return run.filter(QRegularExpression(QStringLiteral("Port:%1$").arg(QRegularExpression::escape(link(number)))));
+        return run.filter(
+            QRegularExpression(QStringLiteral("Port:%1$").arg(QRegularExpression::escape(link(number)))));
     };
     QCOMPARE(linesOf(3), QStringList());
     QCOMPARE(linesOf(12), QStringList());
     for (int number : {5, 7}) {
         const QStringList lines = linesOf(number);
         QCOMPARE(lines.size(), 1);
-        QVERIFY(lines.first().endsWith(QStringLiteral("Serial Port Communication Error, Port:") + link(number)));
+        QVERIFY(
+            lines.first().endsWith(QStringLiteral("Serial Port Communication Error, Port:") + link(number)));
     }
     // Every answering port was asked the battery status once, and nothing else.
     twelve.stop();

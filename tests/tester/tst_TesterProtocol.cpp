@@ -116,7 +116,8 @@ void tst_TesterProtocol::replyValidation_data()
     QTest::newRow("length byte 0x80 reads negative") << QByteArray::fromHex("aa802a") << ok << ok;
     QTest::newRow("length byte 0xff") << QByteArray::fromHex("aaffa9") << ok << ok;
     // Size and length byte are checked before the frame: a bad start byte then counts as neither.
-    QTest::newRow("length byte 0x0b, bad start byte") << QByteArray::fromHex("550b60") << data << communication;
+    QTest::newRow("length byte 0x0b, bad start byte")
+        << QByteArray::fromHex("550b60") << data << communication;
 }
 
 void tst_TesterProtocol::replyValidation()

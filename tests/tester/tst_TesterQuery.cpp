@@ -17,8 +17,7 @@
 
 namespace {
 
-template <typename M>
-QByteArray bytesOf(const M &message)
+template <typename M> QByteArray bytesOf(const M &message)
 {
     return QByteArray(reinterpret_cast<const char *>(&message), sizeof(M));
 }
@@ -60,14 +59,14 @@ QList<QByteArray> vehicleResults()
     std::memcpy(registration.registrationNo, plate.constData(), size_t(plate.size()));
     CapacityInfo capacity = makeCapacityInfo();
     capacity.capacity = 700;
-    return {bytesOf(date),   bytesOf(battery),    bytesOf(grounding),    bytesOf(starter), bytesOf(avg2K),
+    return {bytesOf(date),       bytesOf(battery),    bytesOf(grounding),    bytesOf(starter), bytesOf(avg2K),
             bytesOf(charging3K), bytesOf(charging2K), bytesOf(registration), bytesOf(capacity)};
 }
 
-const QList<std::uint32_t> queryOrder = {MSG_TEST_DATE,         MSG_BATTERY_RESULT,    MSG_GROUNDING_RESULT,
-                                         MSG_STARTER_RESULT,    MSG_AVG2K_RESULT,      MSG_CHARGING3K_RESULT,
-                                         MSG_CHARGING2K_RESULT, MSG_REGISTRATION_NO_INFO, MSG_CAPACITY_INFO,
-                                         MSG_QUERY_DATA_FINISHED};
+const QList<std::uint32_t> queryOrder = {
+    MSG_TEST_DATE,     MSG_BATTERY_RESULT,     MSG_GROUNDING_RESULT,  MSG_STARTER_RESULT,
+    MSG_AVG2K_RESULT,  MSG_CHARGING3K_RESULT,  MSG_CHARGING2K_RESULT, MSG_REGISTRATION_NO_INFO,
+    MSG_CAPACITY_INFO, MSG_QUERY_DATA_FINISHED};
 
 int countEndingWith(const QStringList &lines, const QString &text)
 {
@@ -119,8 +118,8 @@ void tst_TesterQuery::initTestCase()
     QVERIFY(m_links.isValid());
     m_app = std::make_unique<TestAppDir>();
     // Generous read window: the shared test machine may be slow to schedule the simulator.
-    const QByteArray ini = "[Basic]\r\nQueryDataTimeout=100\r\nSerialPortName=" + m_links.path().toLocal8Bit() +
-                           "/ttyUSB%1\r\n";
+    const QByteArray ini =
+        "[Basic]\r\nQueryDataTimeout=100\r\nSerialPortName=" + m_links.path().toLocal8Bit() + "/ttyUSB%1\r\n";
     QVERIFY(m_app->writeFile(QStringLiteral("Config/main.ini"), ini));
     QVERIFY(ConfigManager::instance()->initialize());
     QVERIFY(ConfigManager::instance()->active());
@@ -139,7 +138,10 @@ void tst_TesterQuery::init()
     m_window.clear();
 }
 
-void tst_TesterQuery::cleanup() { LogManager::instance()->deactive(); }
+void tst_TesterQuery::cleanup()
+{
+    LogManager::instance()->deactive();
+}
 
 void tst_TesterQuery::cleanupTestCase()
 {
@@ -181,7 +183,10 @@ void tst_TesterQuery::healthyQuery()
     const QStringList run = newLines(QStringLiteral("Run"));
     QCOMPARE(countEndingWith(run, QStringLiteral("Port:") + link(3)), 0);
     const QStringList debug = newLines(QStringLiteral("Debug"));
-    QCOMPARE(countEndingWith(debug, QStringLiteral("Write Serial Port Data, Port:%1, Data: 55 03 07 01 60 ").arg(link(3))), 1);
+    QCOMPARE(
+        countEndingWith(
+            debug, QStringLiteral("Write Serial Port Data, Port:%1, Data: 55 03 07 01 60 ").arg(link(3))),
+        1);
     int writes = 0;
     int reads = 0;
     for (const QString &line : debug) {
@@ -191,7 +196,9 @@ void tst_TesterQuery::healthyQuery()
     QCOMPARE(writes, 21);
     QCOMPARE(reads, 21);
     // The registration reply, 21 bytes, arrives whole.
-    QVERIFY(debug.filter(QStringLiteral("Read Serial Port Data")).filter(QStringLiteral("aa 13 08 01 ")).size() == 1);
+    QVERIFY(
+        debug.filter(QStringLiteral("Read Serial Port Data")).filter(QStringLiteral("aa 13 08 01 ")).size() ==
+        1);
 }
 
 void tst_TesterQuery::portCannotBeOpened_data()
@@ -221,7 +228,8 @@ void tst_TesterQuery::portCannotBeOpened()
 void tst_TesterQuery::silentTester()
 {
     TesterSim sim;
-    QVERIFY2(sim.start(link(5), {QStringLiteral("--no-pacing"), QStringLiteral("--silent-after"), QStringLiteral("0")}),
+    QVERIFY2(sim.start(link(5), {QStringLiteral("--no-pacing"), QStringLiteral("--silent-after"),
+                                 QStringLiteral("0")}),
              qPrintable(sim.errorText()));
     query(5);
 
@@ -235,7 +243,8 @@ void tst_TesterQuery::silentTester()
     QCOMPARE(run.filter(link(5)).size(), 9);
     const QStringList debug = newLines(QStringLiteral("Debug"));
     QCOMPARE(debug.filter(QStringLiteral("Write Serial Port Data, Port:") + link(5)).size(), 9);
-    QCOMPARE(countEndingWith(debug, QStringLiteral("Read Serial Port Data, Port:%1, Data: ").arg(link(5))), 9);
+    QCOMPARE(countEndingWith(debug, QStringLiteral("Read Serial Port Data, Port:%1, Data: ").arg(link(5))),
+             9);
     // The first exchange of every message, each a fresh request.
     const QStringList firstRequests = {"55 03 07 01 60 ", "55 03 01 05 5e ", "55 03 02 01 5b ",
                                        "55 03 03 03 5e ", "55 03 06 02 60 ", "55 03 04 03 5f ",
@@ -249,7 +258,8 @@ void tst_TesterQuery::silentAfterBatteryGroup()
 {
     TesterSim sim;
     // The date is one request and the battery group five.
-    QVERIFY2(sim.start(link(6), {QStringLiteral("--no-pacing"), QStringLiteral("--silent-after"), QStringLiteral("6")}),
+    QVERIFY2(sim.start(link(6), {QStringLiteral("--no-pacing"), QStringLiteral("--silent-after"),
+                                 QStringLiteral("6")}),
              qPrintable(sim.errorText()));
     query(6);
 
@@ -272,35 +282,37 @@ void tst_TesterQuery::faultyReply_data()
     QTest::addColumn<QString>("logLine"); // %1: port name; empty: nothing logged
 
     TestDate date = makeTestDate();
-    QTest::newRow("date: start byte 55") << QByteArray(R"({"7,1": {"kind": "startByte"}})") << 0 << bytesOf(date)
-                                         << QStringLiteral("Serial Port Data Error, Port:%1");
+    QTest::newRow("date: start byte 55")
+        << QByteArray(R"({"7,1": {"kind": "startByte"}})") << 0 << bytesOf(date)
+        << QStringLiteral("Serial Port Data Error, Port:%1");
     GroundingResult grounding = makeGroundingResult();
-    QTest::newRow("grounding value: wrong checksum") << QByteArray(R"({"2,2": {"kind": "checksum"}})") << 2
-                                                     << bytesOf(grounding)
-                                                     << QStringLiteral("Serial Port Data Error, Port:%1");
+    QTest::newRow("grounding value: wrong checksum")
+        << QByteArray(R"({"2,2": {"kind": "checksum"}})") << 2 << bytesOf(grounding)
+        << QStringLiteral("Serial Port Data Error, Port:%1");
     // The query does not look at the length byte; only the port search does.
-    QTest::newRow("battery status: length byte 11") << QByteArray(R"({"1,5": {"kind": "lengthByte11"}})") << 1
-                                                    << vehicleResults().at(1) << QString();
+    QTest::newRow("battery status: length byte 11")
+        << QByteArray(R"({"1,5": {"kind": "lengthByte11"}})") << 1 << vehicleResults().at(1) << QString();
     BatteryResult battery = makeBatteryResult();
     battery.voltage = 1262;
-    QTest::newRow("battery rating: frame without data") << QByteArray(R"({"1,2": {"kind": "short"}})") << 1
-                                                        << bytesOf(battery)
-                                                        << QStringLiteral("Serial Port Data too short, Port:%1, Size:5");
+    QTest::newRow("battery rating: frame without data")
+        << QByteArray(R"({"1,2": {"kind": "short"}})") << 1 << bytesOf(battery)
+        << QStringLiteral("Serial Port Data too short, Port:%1, Size:5");
     StarterResult starter = makeStarterResult();
     starter.extraValue = 180;
-    QTest::newRow("starter voltage: extra trailing bytes") << QByteArray(R"({"3,2": {"kind": "extra"}})") << 3
-                                                           << bytesOf(starter)
-                                                           << QStringLiteral("Serial Port Data Error, Port:%1");
+    QTest::newRow("starter voltage: extra trailing bytes")
+        << QByteArray(R"({"3,2": {"kind": "extra"}})") << 3 << bytesOf(starter)
+        << QStringLiteral("Serial Port Data Error, Port:%1");
     CapacityInfo capacity = makeCapacityInfo();
-    QTest::newRow("capacity: two bytes only") << QByteArray(R"({"9,1": {"kind": "truncated"}})") << 8
-                                              << bytesOf(capacity)
-                                              << QStringLiteral("Serial Port Communication Error, Port:%1");
-    QTest::newRow("capacity: later than the time-out") << QByteArray(R"({"9,1": {"kind": "delay", "value": 1500}})")
-                                                       << 8 << bytesOf(capacity)
-                                                       << QStringLiteral("Serial Port Communication Error, Port:%1");
+    QTest::newRow("capacity: two bytes only")
+        << QByteArray(R"({"9,1": {"kind": "truncated"}})") << 8 << bytesOf(capacity)
+        << QStringLiteral("Serial Port Communication Error, Port:%1");
+    QTest::newRow("capacity: later than the time-out")
+        << QByteArray(R"({"9,1": {"kind": "delay", "value": 1500}})") << 8 << bytesOf(capacity)
+        << QStringLiteral("Serial Port Communication Error, Port:%1");
     Avg2KResult avg2K = makeAvg2KResult();
-    QTest::newRow("avg2K status silent") << QByteArray(R"({"6,2": {"kind": "silent"}})") << 4 << bytesOf(avg2K)
-                                         << QStringLiteral("Serial Port Communication Error, Port:%1");
+    QTest::newRow("avg2K status silent")
+        << QByteArray(R"({"6,2": {"kind": "silent"}})") << 4 << bytesOf(avg2K)
+        << QStringLiteral("Serial Port Communication Error, Port:%1");
 }
 
 void tst_TesterQuery::faultyReply()
@@ -346,10 +358,11 @@ void tst_TesterQuery::badDevice_data()
 {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QString>("logLine");
-    QTest::newRow("random bytes for every request") << QStringList{QStringLiteral("--mode"), QStringLiteral("garbage")}
-                                                   << QString();
-    QTest::newRow("endless stream of bytes") << QStringList{QStringLiteral("--mode"), QStringLiteral("endless")}
-                                            << QStringLiteral("Read Serial Port Data too long, Port:%1, Kept Bytes:10240");
+    QTest::newRow("random bytes for every request")
+        << QStringList{QStringLiteral("--mode"), QStringLiteral("garbage")} << QString();
+    QTest::newRow("endless stream of bytes")
+        << QStringList{QStringLiteral("--mode"), QStringLiteral("endless")}
+        << QStringLiteral("Read Serial Port Data too long, Port:%1, Kept Bytes:10240");
     QTest::newRow("device gone after three requests")
         << QStringList{QStringLiteral("--vanish-after"), QStringLiteral("3")} << QString();
 }
@@ -359,7 +372,8 @@ void tst_TesterQuery::badDevice()
     QFETCH(QStringList, options);
     QFETCH(QString, logLine);
     TesterSim sim;
-    QVERIFY2(sim.start(link(8), QStringList{QStringLiteral("--no-pacing")} + options), qPrintable(sim.errorText()));
+    QVERIFY2(sim.start(link(8), QStringList{QStringLiteral("--no-pacing")} + options),
+             qPrintable(sim.errorText()));
     query(8);
     QCOMPARE(m_window.ids(), queryOrder);
     sim.stop();

@@ -10,13 +10,17 @@
 
 #include <QFile>
 
-PtyDevice::~PtyDevice() { close(); }
+PtyDevice::~PtyDevice()
+{
+    close();
+}
 
 bool PtyDevice::open(const QString &linkPath, QString *error)
 {
     auto fail = [&](const char *step) {
         if (error)
-            *error = QStringLiteral("%1: %2").arg(QLatin1String(step), QString::fromLocal8Bit(std::strerror(errno)));
+            *error = QStringLiteral("%1: %2").arg(QLatin1String(step),
+                                                  QString::fromLocal8Bit(std::strerror(errno)));
         close();
         return false;
     };

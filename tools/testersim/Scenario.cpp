@@ -15,7 +15,10 @@ QByteArray be16(int value)
     return bytes;
 }
 
-QByteArray byte(int value) { return QByteArray(1, static_cast<char>(value & 0xFF)); }
+QByteArray byte(int value)
+{
+    return QByteArray(1, static_cast<char>(value & 0xFF));
+}
 
 int field(const QJsonObject &object, const char *section, const char *name)
 {
@@ -82,7 +85,8 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, QString *erro
     const QJsonObject o = document.object();
     Scenario s;
     s.m_data[{1, 1}] = be16(field(o, "battery", "voltage"));
-    s.m_data[{1, 2}] = be16(field(o, "battery", "measuredRating")) + byte(field(o, "battery", "ratingStandard"));
+    s.m_data[{1, 2}] =
+        be16(field(o, "battery", "measuredRating")) + byte(field(o, "battery", "ratingStandard"));
     s.m_data[{1, 3}] = be16(field(o, "battery", "resistance"));
     s.m_data[{1, 4}] = byte(field(o, "battery", "percent"));
     s.m_data[{1, 5}] = byte(field(o, "battery", "status"));
@@ -100,7 +104,8 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, QString *erro
     s.m_data[{6, 1}] = be16(field(o, "avg2K", "voltage"));
     s.m_data[{6, 2}] = byte(field(o, "avg2K", "status"));
     // The year byte is the year less 2000, as the tester sends it.
-    s.m_data[{7, 1}] = byte(field(o, "date", "day")) + byte(field(o, "date", "month")) + byte(field(o, "date", "year"));
+    s.m_data[{7, 1}] =
+        byte(field(o, "date", "day")) + byte(field(o, "date", "month")) + byte(field(o, "date", "year"));
     QByteArray registration = Codec::toBytes(o.value(QLatin1String("registrationNo")).toString()).left(16);
     registration.append(QByteArray(16 - registration.size(), '\0'));
     s.m_data[{8, 1}] = registration;
@@ -112,7 +117,8 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, QString *erro
     for (auto it = raw.begin(); it != raw.end(); ++it) {
         const QStringList parts = it.key().split(QLatin1Char(','));
         if (parts.size() == 2)
-            s.m_data[{parts[0].toInt(), parts[1].toInt()}] = QByteArray::fromHex(it.value().toString().toLatin1());
+            s.m_data[{parts[0].toInt(), parts[1].toInt()}] =
+                QByteArray::fromHex(it.value().toString().toLatin1());
     }
 
     const QJsonObject faults = o.value(QLatin1String("faults")).toObject();
@@ -127,7 +133,8 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, QString *erro
         }
         Fault fault;
         fault.kind = *kind;
-        fault.value = description.value(QLatin1String("value")).toInt(fault.kind == FaultKind::ExtraBytes ? 3 : 0);
+        fault.value =
+            description.value(QLatin1String("value")).toInt(fault.kind == FaultKind::ExtraBytes ? 3 : 0);
         s.m_faults[{parts[0].toInt(), parts[1].toInt()}] = fault;
     }
     return s;

@@ -12,16 +12,17 @@
 class Scenario final
 {
 public:
-    enum class FaultKind {
+    enum class FaultKind
+    {
         None,
-        Silent,        // no answer
-        BadChecksum,   // last byte off by one
-        BadStartByte,  // 0x55 instead of 0xAA, checksum still right
-        LengthByte11,  // byte 1 is 0x0B (the probe refuses it)
-        Short,         // a valid frame without data bytes
-        Truncated,     // only the first two bytes
-        ExtraBytes,    // valid frame followed by more bytes
-        Delay,         // valid frame after a pause
+        Silent,       // no answer
+        BadChecksum,  // last byte off by one
+        BadStartByte, // 0x55 instead of 0xAA, checksum still right
+        LengthByte11, // byte 1 is 0x0B (the probe refuses it)
+        Short,        // a valid frame without data bytes
+        Truncated,    // only the first two bytes
+        ExtraBytes,   // valid frame followed by more bytes
+        Delay,        // valid frame after a pause
     };
     struct Fault
     {

@@ -20,7 +20,10 @@ void logLine(const QByteArray &text)
     std::fflush(stderr);
 }
 
-QByteArray hex(const QByteArray &bytes) { return bytes.toHex(' '); }
+QByteArray hex(const QByteArray &bytes)
+{
+    return bytes.toHex(' ');
+}
 
 timespec addNanoseconds(timespec time, long long nanoseconds)
 {
@@ -93,7 +96,8 @@ void Simulator::handleRequest(const QByteArray &frame)
         logLine("testersim: bad checksum, no answer");
         return;
     }
-    const Scenario::Request request{static_cast<unsigned char>(frame[2]), static_cast<unsigned char>(frame[3])};
+    const Scenario::Request request{static_cast<unsigned char>(frame[2]),
+                                    static_cast<unsigned char>(frame[3])};
     ++m_requestCount;
 
     switch (m_mode) {
@@ -154,7 +158,8 @@ void Simulator::send(const QByteArray &bytes, int leadBytes, int delayMs)
     timespec start{};
     clock_gettime(CLOCK_MONOTONIC, &start);
     for (qsizetype i = 0; i < bytes.size() && !stopping(); ++i) {
-        const timespec due = addNanoseconds(start, (leadBytes + i + 1) * static_cast<long long>(byteNanoseconds));
+        const timespec due =
+            addNanoseconds(start, (leadBytes + i + 1) * static_cast<long long>(byteNanoseconds));
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) != 0 && !stopping()) {
         }
         if (!m_device.writeAll(bytes.mid(i, 1), m_stop))

@@ -18,7 +18,8 @@ class Simulator final : public QObject
     Q_OBJECT
 
 public:
-    enum class Mode {
+    enum class Mode
+    {
         Scenario, // answers from the scenario
         Garbage,  // answers every request with random bytes
         Endless,  // after the first request, sends bytes without end

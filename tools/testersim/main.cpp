@@ -34,12 +34,14 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Simulated battery tester on a pseudo-terminal."));
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("link"), QStringLiteral("Path of the device link to create."));
+    parser.addPositionalArgument(QStringLiteral("link"),
+                                 QStringLiteral("Path of the device link to create."));
     const QCommandLineOption scenarioOption(QStringLiteral("scenario"), QStringLiteral("JSON scenario file."),
                                             QStringLiteral("file"));
     const QCommandLineOption noPacingOption(QStringLiteral("no-pacing"),
                                             QStringLiteral("Send replies at once instead of at 9600 baud."));
-    const QCommandLineOption modeOption(QStringLiteral("mode"), QStringLiteral("scenario, garbage or endless."),
+    const QCommandLineOption modeOption(QStringLiteral("mode"),
+                                        QStringLiteral("scenario, garbage or endless."),
                                         QStringLiteral("mode"), QStringLiteral("scenario"));
     const QCommandLineOption silentAfterOption(QStringLiteral("silent-after"),
                                                QStringLiteral("Answer only the first N requests."),
@@ -66,7 +68,8 @@ int main(int argc, char *argv[])
         else
             error = file.errorString();
         if (!loaded) {
-            std::fprintf(stderr, "testersim: scenario %s: %s\n", qPrintable(file.fileName()), qPrintable(error));
+            std::fprintf(stderr, "testersim: scenario %s: %s\n", qPrintable(file.fileName()),
+                         qPrintable(error));
             return 2;
         }
         scenario = *loaded;
