@@ -1,6 +1,7 @@
-#include <QtTest>
+#include <atomic>
+#include <thread>
 
-#include <QThread>
+#include <QtTest>
 
 #include "CQuilletApp.h"
 #include "Codec.h"
@@ -15,24 +16,27 @@ using Commands = QList<std::uint32_t>;
 using Lines = QList<QByteArray>;
 
 // Runs the flow in this process with a short receive bound, on a thread of its own so that the
-// fake kestrel keeps being served by this thread's event loop.
+// fake kestrel keeps being served by this thread's event loop. A plain std::thread with an atomic
+// flag and join(), whose ordering ThreadSanitizer can see (Qt's own waits are uninstrumented).
 QByteArray runInProcess(FakeKestrel &kestrel, int receiveTimeoutMs)
 {
     QByteArray runText;
-    QThread *thread = QThread::create([&runText, port = kestrel.port(), receiveTimeoutMs] {
+    std::atomic<bool> done{false};
+    std::thread flow([&runText, &done, port = kestrel.port(), receiveTimeoutMs] {
         CQuilletApp::Options options;
         options.port = port;
         options.receiveTimeoutMs = receiveTimeoutMs;
-        CQuilletApp quillet(options);
-        quillet.run();
-        runText = quillet.runText();
+        {
+            CQuilletApp quillet(options);
+            quillet.run();
+            runText = quillet.runText();
+        }
+        done.store(true, std::memory_order_release);
     });
-    QSignalSpy finished(thread, &QThread::finished);
-    thread->start();
-    if (!finished.wait(60000))
+    const bool ended = QTest::qWaitFor([&done] { return done.load(std::memory_order_acquire); }, 60000);
+    if (!ended)
         qFatal("quillet flow did not end");
-    thread->wait();
-    delete thread;
+    flow.join();
     return runText;
 }
 
