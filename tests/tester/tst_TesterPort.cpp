@@ -107,6 +107,11 @@ void tst_TesterPort::openFailsForMissingOrBusyPort()
     QVERIFY(!openTesterPort(pattern(), 20, readWindow));
     first.reset();
     QVERIFY(openTesterPort(pattern(), 20, readWindow));
+
+    // A stopped simulator takes its link away.
+    sim.stop();
+    QVERIFY(!QFileInfo(link(20)).isSymLink());
+    QVERIFY(!openTesterPort(pattern(), 20, readWindow));
 }
 
 void tst_TesterPort::exchangeOnRealPort()
