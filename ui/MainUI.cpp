@@ -108,7 +108,7 @@ MainUI::MainUI(QWidget *parent)
 
 MainUI::~MainUI() = default;
 
-void MainUI::installFonts()
+bool MainUI::installFonts()
 {
     const QStringList families = QFontDatabase::families();
     const auto installed = [&families](const QString &family) {
@@ -116,24 +116,26 @@ void MainUI::installFonts()
     };
     const auto substitute = [&installed](const QString &wanted, const QStringList &candidates) {
         if (installed(wanted))
-            return;
+            return true;
         for (const QString &candidate : candidates) {
             if (installed(candidate)) {
                 QFont::insertSubstitution(wanted, candidate);
-                return;
+                return true;
             }
         }
         LogManager::instance()->writeRunLog(
             QCoreApplication::translate("MainUI", "MainUI Font substitution failed, Font:%1").arg(wanted));
+        return false;
     };
     // The section texts line up numbers with spaces; a fixed-pitch Chinese face keeps them aligned
     // as SimSun's half-width Latin letters do.
-    substitute(QStringLiteral("SimSun"),
-               {QStringLiteral("WenQuanYi Micro Hei Mono"), QStringLiteral("WenQuanYi Micro Hei"),
-                QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("Noto Sans CJK SC"),
-                QStringLiteral("AR PL UMing CN")});
-    substitute(QStringLiteral("Arial"), {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                                         QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
+    const bool chinese = substitute(QStringLiteral("SimSun"),
+                                    {QStringLiteral("WenQuanYi Micro Hei Mono"), QStringLiteral("WenQuanYi Micro Hei"),
+                                     QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("Noto Sans CJK SC"),
+                                     QStringLiteral("AR PL UMing CN")});
+    const bool latin = substitute(QStringLiteral("Arial"), {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                                            QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
+    return chinese && latin;
 }
 
 void MainUI::setSaveFileChooser(SaveFileChooser chooser)

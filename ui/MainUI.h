@@ -40,8 +40,10 @@ public:
     ~MainUI() override;
 
     // Maps the report fonts "SimSun" and "Arial" to installed fonts where they are missing, so
-    // Chinese texts show on screen, page and print. Call once after the application object exists.
-    static void installFonts();
+    // Chinese texts show on screen, page and print. Call once after the application object exists,
+    // before the window is built. False (and a run-log line, if the log is running) when no
+    // replacement was found for one of them.
+    static bool installFonts();
 
     // Where QueryDataRequest and SaveDataRequest go (the service manager; a recorder in tests).
     void setServiceReceiver(MessageReceiver *receiver) { m_serviceReceiver = receiver; }

@@ -1,6 +1,8 @@
 #include <cstring>
 
 #include <QDir>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QImage>
 #include <QPixmap>
 #include <QPrinter>
@@ -135,7 +137,8 @@ class tst_ReportOutput : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { MainUI::installFonts(); }
+    void initTestCase();
+    void reportFontsAreSubstituted();
     void boxesInsideTheirCells();
     void pageDrawsPicturesTextsAndLines();
     void printFormAddsHeaderAndFooter();
@@ -149,6 +152,25 @@ private slots:
     void printCancelledPrintsNothing();
     void printIntoPdfHoldsHeaderAndFooter();
 };
+
+void tst_ReportOutput::initTestCase()
+{
+    QVERIFY2(MainUI::installFonts(), "the report fonts need fonts-wqy-microhei and fonts-liberation2");
+}
+
+void tst_ReportOutput::reportFontsAreSubstituted()
+{
+    // Section texts: Chinese glyphs, and spaces as wide as digits so the values line up.
+    const QFontMetrics section(QFont(QStringLiteral("SimSun"), 12));
+    QVERIFY(section.inFontUcs4(0x6C7D)); // 汽
+    QVERIFY(section.inFontUcs4(0x03A9)); // Ω
+    QCOMPARE(section.horizontalAdvance(QLatin1Char(' ')), section.horizontalAdvance(QLatin1Char('0')));
+    QCOMPARE(section.horizontalAdvance(QLatin1Char('-')), section.horizontalAdvance(QLatin1Char('0')));
+    // Arial's metrics, so header texts take the width they were laid out for.
+    const QFontInfo header(QFont(QStringLiteral("Arial"), 12));
+    QVERIFY2(header.family() == QStringLiteral("Arial") || header.family().startsWith(QStringLiteral("Liberation Sans")),
+             qPrintable(header.family()));
+}
 
 void tst_ReportOutput::boxesInsideTheirCells()
 {
