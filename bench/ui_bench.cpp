@@ -17,7 +17,6 @@
 
 namespace {
 
-
 // Offscreen unless the caller chose a platform: the figures should not depend on a display.
 inline void useOffscreenPlatform()
 {
@@ -31,7 +30,8 @@ inline int copyArtwork(UiTestEnvironment &env)
     const QDir artwork(QStringLiteral(KESTREL_BINARY_DIR "/Image"));
     int copied = 0;
     for (const QString &name : artwork.entryList({QStringLiteral("*.png")}, QDir::Files))
-        copied += QFile::copy(artwork.filePath(name), env.dir().path(QStringLiteral("Image/") + name)) ? 1 : 0;
+        copied +=
+            QFile::copy(artwork.filePath(name), env.dir().path(QStringLiteral("Image/") + name)) ? 1 : 0;
     return copied;
 }
 
@@ -53,13 +53,10 @@ inline long residentKiB()
     return 0;
 }
 
-
-
 constexpr int renderRuns = 31;
 constexpr int constructionRuns = 15;
 
-template <typename Message>
-void post(MainUI &window, const Message &message)
+template <typename Message> void post(MainUI &window, const Message &message)
 {
     window.postMessage(&message, sizeof(message));
 }
@@ -106,7 +103,6 @@ void feedFullRecord(MainUI &window)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::User);
 }
 
-
 void benchRenderReport(UiTestEnvironment &env)
 {
     MainUI window;
@@ -126,9 +122,11 @@ void benchRenderReport(UiTestEnvironment &env)
         window.renderReport(savedPage, savePath);
         saved.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
-    std::printf("renderReport, full record, print form (no file): median %.2f ms over %d runs (limit 30 ms)\n",
-                median(printed), renderRuns);
-    std::printf("renderReport, full record, saved as PNG: median %.2f ms over %d runs\n", median(saved), renderRuns);
+    std::printf(
+        "renderReport, full record, print form (no file): median %.2f ms over %d runs (limit 30 ms)\n",
+        median(printed), renderRuns);
+    std::printf("renderReport, full record, saved as PNG: median %.2f ms over %d runs\n", median(saved),
+                renderRuns);
 }
 
 void benchConstruction()

@@ -13,7 +13,7 @@ constexpr char context[] = "MainUI";
 
 struct Style
 {
-    int width;           // field width of every value
+    int width;            // field width of every value
     const char16_t *mark; // appended after a value outside its limit (sections 2 to 6)
 };
 
@@ -25,25 +25,46 @@ Style styleOf(Form form)
     return form == Form::Page ? Style{6, u" **"} : Style{15, u"**"};
 }
 
-QString translated(const char *format) { return QCoreApplication::translate(context, format); }
+QString translated(const char *format)
+{
+    return QCoreApplication::translate(context, format);
+}
 
-QString blank(int width) { return QString(width, QLatin1Char(' ')); }
+QString blank(int width)
+{
+    return QString(width, QLatin1Char(' '));
+}
 
-QString field(const QString &content, int width) { return content.rightJustified(width, QLatin1Char(' ')); }
+QString field(const QString &content, int width)
+{
+    return content.rightJustified(width, QLatin1Char(' '));
+}
 
-QString hundredths(double value, int width) { return field(QString::number(value / 100.0, 'f', 2), width); }
+QString hundredths(double value, int width)
+{
+    return field(QString::number(value / 100.0, 'f', 2), width);
+}
 
-QString whole(std::uint32_t value, int width) { return field(QString::number(value), width); }
+QString whole(std::uint32_t value, int width)
+{
+    return field(QString::number(value), width);
+}
 
-QString missing(int width) { return field(QString::fromUtf16(missingValue), width); }
+QString missing(int width)
+{
+    return field(QString::fromUtf16(missingValue), width);
+}
 
-QString markIf(bool marked, const char16_t *mark) { return marked ? QString::fromUtf16(mark) : QString(); }
+QString markIf(bool marked, const char16_t *mark)
+{
+    return marked ? QString::fromUtf16(mark) : QString();
+}
 
 constexpr int pageIndentNarrow = 18; // sections 1 to 3
 constexpr int pageIndentWide = 10;   // sections 4 to 6
 
-QString chargingText(Section section, std::int16_t status, std::uint16_t highVoltage, std::uint16_t lowVoltage,
-                     bool highMarked, bool lowMarked, Form form)
+QString chargingText(Section section, std::int16_t status, std::uint16_t highVoltage,
+                     std::uint16_t lowVoltage, bool highMarked, bool lowMarked, Form form)
 {
     const Style style = styleOf(form);
     QString mean = missing(style.width);
@@ -60,12 +81,16 @@ QString chargingText(Section section, std::int16_t status, std::uint16_t highVol
         lowMark = markIf(lowMarked, style.mark);
     }
     if (form == Form::Screen)
-        return translated(QT_TRANSLATE_NOOP("MainUI", "%1 V      \n%2 V    %4\n%3 V    %5")).arg(mean, high, low, highMark, lowMark);
+        return translated(QT_TRANSLATE_NOOP("MainUI", "%1 V      \n%2 V    %4\n%3 V    %5"))
+            .arg(mean, high, low, highMark, lowMark);
 
     const QString indent = blank(pageIndentWide);
-    const char *format = section == Section::Charging3K
-        ? QT_TRANSLATE_NOOP("MainUI", "%6(V↓+V↑)/2 : %1 V\n%7  V↑<15.0V : %2 V %4\n%8  V↓<13.3V : %3 V %5")
-        : QT_TRANSLATE_NOOP("MainUI", "%6(V↓+V↑)/2 : %1 V\n%7  V↑<13.5V : %2 V %4\n%8  V↓<12.5V : %3 V %5");
+    const char *format =
+        section == Section::Charging3K
+            ? QT_TRANSLATE_NOOP("MainUI",
+                                "%6(V↓+V↑)/2 : %1 V\n%7  V↑<15.0V : %2 V %4\n%8  V↓<13.3V : %3 V %5")
+            : QT_TRANSLATE_NOOP("MainUI",
+                                "%6(V↓+V↑)/2 : %1 V\n%7  V↑<13.5V : %2 V %4\n%8  V↓<12.5V : %3 V %5");
     return translated(format).arg(mean, high, low, highMark, lowMark, indent, indent, indent);
 }
 
@@ -90,7 +115,8 @@ QString batteryText(const BatteryResult &result, Form form)
         percent = whole(static_cast<std::uint16_t>(result.percent), style.width);
         voltageMark = markIf(TestRecordRules::isBatteryVoltageMarked(result.voltage), mark);
         // As stored 16 bits a sign-extended byte is 65408 or more, so it is never below the limit.
-        percentMark = markIf(result.percent >= 0 && TestRecordRules::isBatteryPercentMarked(result.percent), mark);
+        percentMark =
+            markIf(result.percent >= 0 && TestRecordRules::isBatteryPercentMarked(result.percent), mark);
         standard = TestRecordRules::ratingStandardName(result.ratingStandard);
     }
     if (form == Form::Screen)
@@ -113,7 +139,8 @@ QString groundingText(const GroundingResult &result, Form form)
     }
     if (form == Form::Screen)
         return translated(QT_TRANSLATE_NOOP("MainUI", "%1 mΩ   %2")).arg(resistance, mark);
-    return translated(QT_TRANSLATE_NOOP("MainUI", "%3%1 mΩ%2")).arg(resistance, mark, blank(pageIndentNarrow));
+    return translated(QT_TRANSLATE_NOOP("MainUI", "%3%1 mΩ%2"))
+        .arg(resistance, mark, blank(pageIndentNarrow));
 }
 
 QString starterText(const StarterResult &result, Form form)
@@ -156,7 +183,8 @@ QString avg2KText(const Avg2KResult &result, Form form)
     }
     if (form == Form::Screen)
         return translated(QT_TRANSLATE_NOOP("MainUI", "%1 V    %2")).arg(voltage, mark);
-    return translated(QT_TRANSLATE_NOOP("MainUI", "%3     <0.50V : %1 V %2")).arg(voltage, mark, blank(pageIndentWide));
+    return translated(QT_TRANSLATE_NOOP("MainUI", "%3     <0.50V : %1 V %2"))
+        .arg(voltage, mark, blank(pageIndentWide));
 }
 
 QString sectionText(const TestRecord &record, Section section, Form form)

@@ -9,7 +9,8 @@
 // forms cannot tell different stories.
 namespace ReportText {
 
-enum class Form {
+enum class Form
+{
     Page,   // the 794 x 1123 report picture: values in 6 characters, indented, captions on charging lines
     Screen, // the window's section labels: values in 15 characters, no indentation
 };

@@ -11,7 +11,10 @@
 
 namespace {
 
-QString imagePath(const QString &fileName) { return AppPaths::imageDir() + QStringLiteral("/") + fileName; }
+QString imagePath(const QString &fileName)
+{
+    return AppPaths::imageDir() + QStringLiteral("/") + fileName;
+}
 
 constexpr QSize buttonIconSize(80, 32);
 
@@ -52,4 +55,7 @@ void DocSettingUI::accept()
     QDialog::accept();
 }
 
-void DocSettingUI::reject() { QDialog::reject(); }
+void DocSettingUI::reject()
+{
+    QDialog::reject();
+}

@@ -28,10 +28,16 @@
 
 namespace {
 
-QString imagePath(const QString &fileName) { return AppPaths::imageDir() + QStringLiteral("/") + fileName; }
+QString imagePath(const QString &fileName)
+{
+    return AppPaths::imageDir() + QStringLiteral("/") + fileName;
+}
 
 // Pictures are read from the Image folder at each use; a missing file gives an empty picture.
-QPixmap picture(const QString &fileName) { return QPixmap(imagePath(fileName)); }
+QPixmap picture(const QString &fileName)
+{
+    return QPixmap(imagePath(fileName));
+}
 
 constexpr QSize buttonIconSize(130, 50);
 
@@ -49,9 +55,7 @@ bool defaultPrintDialogRunner(QPrinter &printer, QWidget *parent)
 } // namespace
 
 MainUI::MainUI(QWidget *parent)
-    : VirtualWidget(parent),
-      m_ui(std::make_unique<Ui::MainUI>()),
-      m_saveFileChooser(defaultSaveFileChooser),
+    : VirtualWidget(parent), m_ui(std::make_unique<Ui::MainUI>()), m_saveFileChooser(defaultSaveFileChooser),
       m_printDialogRunner(defaultPrintDialogRunner)
 {
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
@@ -67,8 +71,10 @@ MainUI::MainUI(QWidget *parent)
     m_ui->capacityShowLabel->setPixmap(picture(QStringLiteral("Capacity.png")));
 
     const std::pair<QPushButton *, QString> buttons[] = {
-        {m_ui->addReportButton, QStringLiteral("AddReport.png")}, {m_ui->docSettingButton, QStringLiteral("DocHeader.png")},
-        {m_ui->queryDataButton, QStringLiteral("QueryData.png")}, {m_ui->printerButton, QStringLiteral("Printer.png")},
+        {m_ui->addReportButton, QStringLiteral("AddReport.png")},
+        {m_ui->docSettingButton, QStringLiteral("DocHeader.png")},
+        {m_ui->queryDataButton, QStringLiteral("QueryData.png")},
+        {m_ui->printerButton, QStringLiteral("Printer.png")},
         {m_ui->saveAsButton, QStringLiteral("SaveAs.png")},
     };
     for (const auto &[button, icon] : buttons) {
@@ -129,12 +135,14 @@ bool MainUI::installFonts()
     };
     // The section texts line up numbers with spaces; a fixed-pitch Chinese face keeps them aligned
     // as SimSun's half-width Latin letters do.
-    const bool chinese = substitute(QStringLiteral("SimSun"),
-                                    {QStringLiteral("WenQuanYi Micro Hei Mono"), QStringLiteral("WenQuanYi Micro Hei"),
-                                     QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("Noto Sans CJK SC"),
-                                     QStringLiteral("AR PL UMing CN")});
-    const bool latin = substitute(QStringLiteral("Arial"), {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                                                            QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
+    const bool chinese =
+        substitute(QStringLiteral("SimSun"),
+                   {QStringLiteral("WenQuanYi Micro Hei Mono"), QStringLiteral("WenQuanYi Micro Hei"),
+                    QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("Noto Sans CJK SC"),
+                    QStringLiteral("AR PL UMing CN")});
+    const bool latin =
+        substitute(QStringLiteral("Arial"), {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                             QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
     return chinese && latin;
 }
 
@@ -148,7 +156,10 @@ void MainUI::setPrintDialogRunner(PrintDialogRunner runner)
     m_printDialogRunner = runner ? std::move(runner) : PrintDialogRunner(defaultPrintDialogRunner);
 }
 
-void MainUI::showDate() { m_ui->dataTextLabel->setText(TestRecordRules::dateText(m_record.testDate)); }
+void MainUI::showDate()
+{
+    m_ui->dataTextLabel->setText(TestRecordRules::dateText(m_record.testDate));
+}
 
 void MainUI::showRegistrationNo()
 {
@@ -247,7 +258,8 @@ void MainUI::queryDataClicked()
     // A refused request starts no query and brings no QueryDataFinished: the button stays usable
     // and the results on screen stay as they were.
     if (!postToService(&request, sizeof(request))) {
-        LogManager::instance()->writeRunLog(tr("MainUI Query Data request refused, Port:%1").arg(request.portNumber));
+        LogManager::instance()->writeRunLog(
+            tr("MainUI Query Data request refused, Port:%1").arg(request.portNumber));
         return;
     }
     m_ui->queryDataButton->setEnabled(false);
@@ -321,11 +333,13 @@ void MainUI::saveAsClicked()
         LogManager::instance()->writeRunLog(tr("MainUI Save Data request refused, Doc Path:%1").arg(docPath));
 }
 
-void MainUI::onQueryDataFinished(const QueryDataFinished *) { m_ui->queryDataButton->setEnabled(true); }
+void MainUI::onQueryDataFinished(const QueryDataFinished *)
+{
+    m_ui->queryDataButton->setEnabled(true);
+}
 
 // Each result replaces its slot of the record whole, header included, whatever the arrival order.
-template <typename Message>
-static void store(Message &slot, const Message *message)
+template <typename Message> static void store(Message &slot, const Message *message)
 {
     std::memcpy(&slot, message, sizeof(Message));
 }

@@ -30,7 +30,8 @@ class MainUI final : public VirtualWidget, public Singleton<MainUI>
 
 public:
     // Returns the chosen document path, or an empty text when the operator cancelled.
-    using SaveFileChooser = std::function<QString(QWidget *parent, const QString &caption, const QString &suggestedPath)>;
+    using SaveFileChooser =
+        std::function<QString(QWidget *parent, const QString &caption, const QString &suggestedPath)>;
     // Lets the operator set up the printer; true when printing should go ahead.
     using PrintDialogRunner = std::function<bool(QPrinter &printer, QWidget *parent)>;
 

@@ -20,7 +20,10 @@ constexpr int sectionRowHeight = 250;
 constexpr int sectionsBottom = 1080;
 
 // Each picture is loaded at each use; a missing file gives an empty picture and an empty box.
-QPixmap picture(const QString &fileName) { return QPixmap(AppPaths::imageDir() + QStringLiteral("/") + fileName); }
+QPixmap picture(const QString &fileName)
+{
+    return QPixmap(AppPaths::imageDir() + QStringLiteral("/") + fileName);
+}
 
 // Font sizes are points at 96 dpi, fixed in page units, so that the page comes out the same on the
 // 96-dpi picture and on a 1200-dpi printer whose painter maps the same logical page.
@@ -31,9 +34,18 @@ QFont pageUnitFont(const QString &family, int pointSize)
     return font;
 }
 
-QFont pageFont() { return pageUnitFont(QStringLiteral("Arial"), 12); }
-QFont printFont() { return pageUnitFont(QStringLiteral("Arial"), 16); }
-QFont sectionFont() { return pageUnitFont(QStringLiteral("SimSun"), 12); }
+QFont pageFont()
+{
+    return pageUnitFont(QStringLiteral("Arial"), 12);
+}
+QFont printFont()
+{
+    return pageUnitFont(QStringLiteral("Arial"), 16);
+}
+QFont sectionFont()
+{
+    return pageUnitFont(QStringLiteral("SimSun"), 12);
+}
 
 void preparePainter(QPainter &painter)
 {
@@ -196,7 +208,10 @@ QRect sectionTextBox(const QRect &cell)
     return box;
 }
 
-QRect printHeaderBox() { return QRect(0, 0, pageSize.width(), 40); }
+QRect printHeaderBox()
+{
+    return QRect(0, 0, pageSize.width(), 40);
+}
 
 QRect printFooterBox()
 {

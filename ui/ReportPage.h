@@ -29,7 +29,14 @@ struct Content
     QString printFooter;
 };
 
-enum class HeaderItem { Date, Customer, BatteryModel, RegistrationNo, Capacity };
+enum class HeaderItem
+{
+    Date,
+    Customer,
+    BatteryModel,
+    RegistrationNo,
+    Capacity
+};
 
 QRect headerCell(HeaderItem item);
 QString headerPicture(HeaderItem item);

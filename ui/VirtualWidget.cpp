@@ -23,7 +23,10 @@ void VirtualWidget::registerMessageHandler(std::int32_t id, MessageDispatcher::H
     m_dispatcher.setHandler(id, std::move(handler));
 }
 
-void VirtualWidget::unregisterMessageHandler(std::int32_t id) { m_dispatcher.removeHandler(id); }
+void VirtualWidget::unregisterMessageHandler(std::int32_t id)
+{
+    m_dispatcher.removeHandler(id);
+}
 
 void VirtualWidget::customEvent(QEvent *event)
 {

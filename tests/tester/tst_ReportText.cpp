@@ -8,7 +8,10 @@ Q_DECLARE_METATYPE(Section)
 
 namespace {
 
-QString sp(int count) { return QString(count, QLatin1Char(' ')); }
+QString sp(int count)
+{
+    return QString(count, QLatin1Char(' '));
+}
 
 QByteArray bytesOf(const TestRecord &record)
 {
@@ -180,10 +183,10 @@ void tst_ReportText::pageText_data()
            i18 + "------ V \n" + i18 + "------ CCA\n" + i18 + "------ mΩ\n" + i18 + "------ % ");
     addRow("grounding missing", i18 + "------ mΩ");
     addRow("starter missing", i18 + "------ V ");
-    addRow("charging3K missing", i10 + "(V↓+V↑)/2 : ------ V\n" + i10 + "  V↑<15.0V : ------ V \n" + i10
-               + "  V↓<13.3V : ------ V ");
-    addRow("charging2K missing", i10 + "(V↓+V↑)/2 : ------ V\n" + i10 + "  V↑<13.5V : ------ V \n" + i10
-               + "  V↓<12.5V : ------ V ");
+    addRow("charging3K missing", i10 + "(V↓+V↑)/2 : ------ V\n" + i10 + "  V↑<15.0V : ------ V \n" + i10 +
+                                     "  V↓<13.3V : ------ V ");
+    addRow("charging2K missing", i10 + "(V↓+V↑)/2 : ------ V\n" + i10 + "  V↑<13.5V : ------ V \n" + i10 +
+                                     "  V↓<12.5V : ------ V ");
     addRow("avg2K missing", i10 + "     <0.50V : ------ V ");
 
     addRow("battery 1199 marked, SAE",
@@ -200,15 +203,18 @@ void tst_ReportText::pageText_data()
     addRow("grounding 5 unmarked", i18 + "  0.05 mΩ");
     addRow("grounding 4 marked", i18 + "  0.04 mΩ **");
     addRow("starter 959 marked", i18 + "  9.59 V  **");
-    addRow("charging3K mean 13.65, 1500 unmarked",
-           i10 + "(V↓+V↑)/2 :  13.65 V\n" + i10 + "  V↑<15.0V :  14.00 V \n" + i10 + "  V↓<13.3V :  13.31 V ");
-    addRow("charging3K 1501 and 1329 marked",
-           i10 + "(V↓+V↑)/2 :  14.15 V\n" + i10 + "  V↑<15.0V :  15.01 V  **\n" + i10
-               + "  V↓<13.3V :  13.29 V  **");
-    addRow("charging2K 1349 marked, 1250 unmarked",
-           i10 + "(V↓+V↑)/2 :  12.99 V\n" + i10 + "  V↑<13.5V :  13.49 V  **\n" + i10 + "  V↓<12.5V :  12.50 V ");
-    addRow("charging2K 1350 unmarked, 1249 marked",
-           i10 + "(V↓+V↑)/2 :  12.99 V\n" + i10 + "  V↑<13.5V :  13.50 V \n" + i10 + "  V↓<12.5V :  12.49 V  **");
+    addRow("charging3K mean 13.65, 1500 unmarked", i10 + "(V↓+V↑)/2 :  13.65 V\n" + i10 +
+                                                       "  V↑<15.0V :  14.00 V \n" + i10 +
+                                                       "  V↓<13.3V :  13.31 V ");
+    addRow("charging3K 1501 and 1329 marked", i10 + "(V↓+V↑)/2 :  14.15 V\n" + i10 +
+                                                  "  V↑<15.0V :  15.01 V  **\n" + i10 +
+                                                  "  V↓<13.3V :  13.29 V  **");
+    addRow("charging2K 1349 marked, 1250 unmarked", i10 + "(V↓+V↑)/2 :  12.99 V\n" + i10 +
+                                                        "  V↑<13.5V :  13.49 V  **\n" + i10 +
+                                                        "  V↓<12.5V :  12.50 V ");
+    addRow("charging2K 1350 unmarked, 1249 marked", i10 + "(V↓+V↑)/2 :  12.99 V\n" + i10 +
+                                                        "  V↑<13.5V :  13.50 V \n" + i10 +
+                                                        "  V↓<12.5V :  12.49 V  **");
     addRow("avg2K 49 unmarked", i10 + "     <0.50V :   0.49 V ");
     addRow("avg2K 50 marked", i10 + "     <0.50V :   0.50 V  **");
     addRow("avg2K status 3 is missing", i10 + "     <0.50V : ------ V ");
@@ -226,7 +232,8 @@ void tst_ReportText::screenText_data()
 {
     addCaseColumns();
     const QString missing = sp(9) + "------";
-    addRow("battery missing", missing + " V    \n" + missing + " CCA\n" + missing + " mΩ\n" + missing + " %    ");
+    addRow("battery missing",
+           missing + " V    \n" + missing + " CCA\n" + missing + " mΩ\n" + missing + " %    ");
     addRow("grounding missing", missing + " mΩ   ");
     addRow("starter missing", missing + " V    ");
     addRow("charging3K missing", missing + " V      \n" + missing + " V    \n" + missing + " V    ");

@@ -42,9 +42,9 @@ QString UiTestEnvironment::portPath(int portNumber) const
 
 QStringList UiTestEnvironment::pictureNames()
 {
-    QStringList names = {"USB", "Customer", "BatteryModel", "Date", "RegistrationNo", "Capacity",
-                         "AddReport", "DocHeader", "QueryData", "Printer", "SaveAs", "Cancel",
-                         "Title", "Header", "Footer", "1-4"};
+    QStringList names = {"USB",       "Customer",  "BatteryModel", "Date",    "RegistrationNo", "Capacity",
+                         "AddReport", "DocHeader", "QueryData",    "Printer", "SaveAs",         "Cancel",
+                         "Title",     "Header",    "Footer",       "1-4"};
     for (int section = 1; section <= 6; ++section)
         for (int picture = 0; picture <= 2; ++picture)
             names << QStringLiteral("%1-%2").arg(section).arg(picture);

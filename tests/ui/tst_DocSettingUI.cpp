@@ -11,8 +11,7 @@
 
 namespace {
 
-template <typename Widget>
-Widget *child(const QWidget &dialog, const char *name)
+template <typename Widget> Widget *child(const QWidget &dialog, const char *name)
 {
     auto *widget = dialog.findChild<Widget *>(QString::fromLatin1(name));
     if (!widget)
@@ -22,9 +21,9 @@ Widget *child(const QWidget &dialog, const char *name)
 
 QByteArray docSettingIni(const DocSetting &setting)
 {
-    return "[Doc Setting]\r\nTitle=" + ConfigManager::hexEncode(setting.title).toLatin1()
-        + "\r\nHeader=" + ConfigManager::hexEncode(setting.header).toLatin1()
-        + "\r\nFooter=" + ConfigManager::hexEncode(setting.footer).toLatin1() + "\r\n";
+    return "[Doc Setting]\r\nTitle=" + ConfigManager::hexEncode(setting.title).toLatin1() +
+           "\r\nHeader=" + ConfigManager::hexEncode(setting.header).toLatin1() +
+           "\r\nFooter=" + ConfigManager::hexEncode(setting.footer).toLatin1() + "\r\n";
 }
 
 } // namespace
@@ -42,7 +41,8 @@ private slots:
 
 void tst_DocSettingUI::showsStoredTexts()
 {
-    const DocSetting stored{QStringLiteral("检测报告"), QStringLiteral("Kestrel Garage"), QStringLiteral("Thanks")};
+    const DocSetting stored{QStringLiteral("检测报告"), QStringLiteral("Kestrel Garage"),
+                            QStringLiteral("Thanks")};
     UiTestEnvironment env({}, docSettingIni(stored));
     QVERIFY(env.isReady());
     env.writePictures();

@@ -17,7 +17,7 @@
 
 namespace {
 
-const Section allSections[] = {Section::Battery, Section::Grounding, Section::Starter,
+const Section allSections[] = {Section::Battery,    Section::Grounding,  Section::Starter,
                                Section::Charging3K, Section::Charging2K, Section::Avg2K};
 
 QString sectionName(Section section)
@@ -39,8 +39,7 @@ QString sectionName(Section section)
     return QString();
 }
 
-template <typename Widget>
-Widget *child(const QWidget &window, const QString &name)
+template <typename Widget> Widget *child(const QWidget &window, const QString &name)
 {
     auto *widget = window.findChild<Widget *>(name);
     if (!widget)
@@ -48,7 +47,10 @@ Widget *child(const QWidget &window, const QString &name)
     return widget;
 }
 
-QString text(const QWidget &window, const QString &labelName) { return child<QLabel>(window, labelName)->text(); }
+QString text(const QWidget &window, const QString &labelName)
+{
+    return child<QLabel>(window, labelName)->text();
+}
 
 // The colour in the middle of a label's picture, or an invalid colour when it has none.
 QColor pictureColour(const QWidget &window, const QString &labelName)
@@ -59,14 +61,16 @@ QColor pictureColour(const QWidget &window, const QString &labelName)
     return pixmap.toImage().pixelColor(pixmap.width() / 2, pixmap.height() / 2);
 }
 
-template <typename Message>
-void post(MainUI &window, const Message &message)
+template <typename Message> void post(MainUI &window, const Message &message)
 {
     QVERIFY(window.postMessage(&message, sizeof(message)));
 }
 
 // Lets the window handle everything posted to it so far.
-void handlePosted() { QCoreApplication::sendPostedEvents(nullptr, QEvent::User); }
+void handlePosted()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::User);
+}
 
 QByteArray hexIni(const char *group, const QList<std::pair<const char *, QString>> &keys)
 {
@@ -119,14 +123,19 @@ void tst_MainUI::firstStartWithEmptyConfiguration()
                  UiTestEnvironment::pictureColour(QStringLiteral("%1-0.png").arg(static_cast<int>(section))));
     }
     const std::pair<const char *, const char *> pictures[] = {
-        {"usbLabel", "USB.png"},           {"customerLabel", "Customer.png"},
-        {"batteryModelLabel", "BatteryModel.png"}, {"dataShowLabel", "Date.png"},
-        {"customerShowLabel", "Customer.png"},     {"registrationNoShowLabel", "RegistrationNo.png"},
-        {"batteryModelShowLabel", "BatteryModel.png"}, {"capacityShowLabel", "Capacity.png"},
+        {"usbLabel", "USB.png"},
+        {"customerLabel", "Customer.png"},
+        {"batteryModelLabel", "BatteryModel.png"},
+        {"dataShowLabel", "Date.png"},
+        {"customerShowLabel", "Customer.png"},
+        {"registrationNoShowLabel", "RegistrationNo.png"},
+        {"batteryModelShowLabel", "BatteryModel.png"},
+        {"capacityShowLabel", "Capacity.png"},
     };
     for (const auto &[label, file] : pictures)
         QCOMPARE(pictureColour(window, label), UiTestEnvironment::pictureColour(file));
-    for (const char *button : {"addReportButton", "docSettingButton", "queryDataButton", "printerButton", "saveAsButton"}) {
+    for (const char *button :
+         {"addReportButton", "docSettingButton", "queryDataButton", "printerButton", "saveAsButton"}) {
         auto *pushButton = child<QPushButton>(window, button);
         QVERIFY2(!pushButton->icon().isNull(), button);
         QCOMPARE(pushButton->iconSize(), QSize(130, 50));
@@ -152,15 +161,16 @@ void tst_MainUI::formIsFixedWithItsTabOrder()
     QCOMPARE(window.minimumSize(), window.maximumSize());
     QCOMPARE(window.size(), window.minimumSize());
 
-    const QStringList textLabels = {"dataTextLabel", "customerTextLabel", "registrationNoTextLabel",
+    const QStringList textLabels = {"dataTextLabel",         "customerTextLabel", "registrationNoTextLabel",
                                     "batteryModelTextLabel", "capacityTextLabel", "batteryTextLabel",
-                                    "groundingTextLabel", "starterTextLabel", "charging3KTextLabel",
-                                    "charging2KTextLabel", "avg2KTextLabel"};
+                                    "groundingTextLabel",    "starterTextLabel",  "charging3KTextLabel",
+                                    "charging2KTextLabel",   "avg2KTextLabel"};
     for (const QString &name : textLabels)
         QCOMPARE(child<QLabel>(window, name)->width(), 180);
 
-    const QStringList tabOrder = {"usbComboBox", "customerEdit", "batteryModelEdit", "addReportButton",
-                                  "docSettingButton", "queryDataButton", "printerButton", "saveAsButton"};
+    const QStringList tabOrder = {"usbComboBox",     "customerEdit",     "batteryModelEdit",
+                                  "addReportButton", "docSettingButton", "queryDataButton",
+                                  "printerButton",   "saveAsButton"};
     QWidget *widget = child<QWidget>(window, tabOrder.first());
     QStringList walked;
     for (int step = 0; step < tabOrder.size(); ++step) {
@@ -292,9 +302,11 @@ void tst_MainUI::capacityFollowsBatteryStandard_data()
     QTest::addColumn<bool>("batteryFirst");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("afterShowAll");
-    QTest::newRow("battery first") << true << "600 DIN" << "600 DIN";
+    QTest::newRow("battery first") << true << "600 DIN"
+                                   << "600 DIN";
     // The capacity is redrawn only by its own message or by showAll.
-    QTest::newRow("capacity first") << false << "600 CCA" << "600 DIN";
+    QTest::newRow("capacity first") << false << "600 CCA"
+                                    << "600 DIN";
 }
 
 void tst_MainUI::capacityFollowsBatteryStandard()

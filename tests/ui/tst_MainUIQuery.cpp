@@ -26,7 +26,10 @@ QColor pictureColour(const QWidget &window, const char *labelName)
 
 // With KESTREL_SCREENSHOT_DIR set, the window shows the real artwork and the test leaves a grab of
 // the window and the saved page there (the README's pictures).
-QString screenshotDir() { return qEnvironmentVariable("KESTREL_SCREENSHOT_DIR"); }
+QString screenshotDir()
+{
+    return qEnvironmentVariable("KESTREL_SCREENSHOT_DIR");
+}
 
 void useArtwork(UiTestEnvironment &env)
 {
@@ -39,8 +42,10 @@ void useArtwork(UiTestEnvironment &env)
 
 QByteArray testInfoIni()
 {
-    return "[Test Info]\r\nCustomer=" + ConfigManager::hexEncode(QStringLiteral("张三汽修 Zhang's Garage")).toLatin1()
-        + "\r\nBatteryModel=" + ConfigManager::hexEncode(QStringLiteral("6-QW-60 (L2-400)")).toLatin1() + "\r\n";
+    return "[Test Info]\r\nCustomer=" +
+           ConfigManager::hexEncode(QStringLiteral("张三汽修 Zhang's Garage")).toLatin1() +
+           "\r\nBatteryModel=" + ConfigManager::hexEncode(QStringLiteral("6-QW-60 (L2-400)")).toLatin1() +
+           "\r\n";
 }
 
 } // namespace
@@ -90,8 +95,9 @@ void tst_MainUIQuery::queryShowsTheTestersResults()
     QCOMPARE(text(window, "capacityTextLabel"), QStringLiteral("700 CCA"));
     QCOMPARE(text(window, "batteryTextLabel"), QStringLiteral("          12.62 V    \n            640 CCA\n"
                                                               "           4.58 mΩ\n             92 %    "));
-    QCOMPARE(text(window, "charging2KTextLabel"), QStringLiteral("          13.13 V      \n          13.41 V    **\n"
-                                                                 "          12.86 V    "));
+    QCOMPARE(text(window, "charging2KTextLabel"),
+             QStringLiteral("          13.13 V      \n          13.41 V    **\n"
+                            "          12.86 V    "));
     if (screenshotDir().isEmpty()) {
         QCOMPARE(pictureColour(window, "batteryShowLabel"), UiTestEnvironment::pictureColour("1-1.png"));
         QCOMPARE(pictureColour(window, "charging2KShowLabel"), UiTestEnvironment::pictureColour("5-2.png"));
@@ -101,9 +107,10 @@ void tst_MainUIQuery::queryShowsTheTestersResults()
         QVERIFY(window.grab().save(screenshotDir() + QStringLiteral("/window-after-query.png")));
         QPixmap page(ReportPage::pageSize);
         window.renderReport(page, screenshotDir() + QStringLiteral("/saved-page.png"));
-        ConfigManager::instance()->setDocSetting({QStringLiteral("Battery test report"),
-                                                  QStringLiteral("Zhang's Garage 张三汽修\nTel. 0571-8888 8888"),
-                                                  QStringLiteral("Thank you for your visit")});
+        ConfigManager::instance()->setDocSetting(
+            {QStringLiteral("Battery test report"),
+             QStringLiteral("Zhang's Garage 张三汽修\nTel. 0571-8888 8888"),
+             QStringLiteral("Thank you for your visit")});
         window.setPrintDialogRunner([](QPrinter &printer, QWidget *) {
             printer.setOutputFormat(QPrinter::PdfFormat);
             printer.setOutputFileName(screenshotDir() + QStringLiteral("/printed-page.pdf"));
@@ -139,8 +146,8 @@ void tst_MainUIQuery::queryOfAVanishedTesterShowsMissingValues()
     QTest::mouseClick(queryButton, Qt::LeftButton);
     QVERIFY(!queryButton->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(queryButton->isEnabled(), 60000);
-    for (const char *label : {"batteryTextLabel", "groundingTextLabel", "starterTextLabel", "charging3KTextLabel",
-                              "charging2KTextLabel", "avg2KTextLabel"})
+    for (const char *label : {"batteryTextLabel", "groundingTextLabel", "starterTextLabel",
+                              "charging3KTextLabel", "charging2KTextLabel", "avg2KTextLabel"})
         QVERIFY2(text(window, label).contains(QStringLiteral("------")), label);
     QCOMPARE(pictureColour(window, "batteryShowLabel"), UiTestEnvironment::pictureColour("1-0.png"));
     QCOMPARE(text(window, "capacityTextLabel"), QStringLiteral("0 CCA"));

@@ -26,12 +26,19 @@ namespace {
 // (-30, -15, 854, 1153) onto the 794 x 1123 picture.
 QPoint toPixel(QPointF logical)
 {
-    return QPoint(qFloor((logical.x() + 30.0) * 794.0 / 854.0), qFloor((logical.y() + 15.0) * 1123.0 / 1153.0));
+    return QPoint(qFloor((logical.x() + 30.0) * 794.0 / 854.0),
+                  qFloor((logical.y() + 15.0) * 1123.0 / 1153.0));
 }
 
-QColor colourAt(const QImage &page, QPointF logical) { return page.pixelColor(toPixel(logical)); }
+QColor colourAt(const QImage &page, QPointF logical)
+{
+    return page.pixelColor(toPixel(logical));
+}
 
-bool isInk(const QColor &colour) { return colour.alpha() > 128 && colour.lightness() < 100; }
+bool isInk(const QColor &colour)
+{
+    return colour.alpha() > 128 && colour.lightness() < 100;
+}
 
 // Logical x of the leftmost and the y-range of text ink inside a logical box; x is -1 when the box is blank.
 struct Ink
@@ -62,7 +69,8 @@ void checkPictureBox(const QImage &page, const QRect &box, const QString &pictur
 {
     const QColor colour = UiTestEnvironment::pictureColour(picture);
     const QRectF inner = QRectF(box).adjusted(3, 3, -3, -3);
-    for (QPointF point : {inner.center(), inner.topLeft(), inner.topRight(), inner.bottomLeft(), inner.bottomRight()})
+    for (QPointF point :
+         {inner.center(), inner.topLeft(), inner.topRight(), inner.bottomLeft(), inner.bottomRight()})
         QCOMPARE(colourAt(page, point), colour);
     const QRectF outer = QRectF(box).adjusted(-4, -4, 4, 4);
     for (QPointF point : {outer.topLeft(), outer.topRight(), outer.bottomLeft(), outer.bottomRight(),
@@ -104,8 +112,7 @@ TestRecord fullRecord()
     return record;
 }
 
-template <typename Message>
-void post(MainUI &window, const Message &message)
+template <typename Message> void post(MainUI &window, const Message &message)
 {
     QVERIFY(window.postMessage(&message, sizeof(message)));
 }
@@ -168,7 +175,8 @@ void tst_ReportOutput::reportFontsAreSubstituted()
     QCOMPARE(section.horizontalAdvance(QLatin1Char('-')), section.horizontalAdvance(QLatin1Char('0')));
     // Arial's metrics, so header texts take the width they were laid out for.
     const QFontInfo header(QFont(QStringLiteral("Arial"), 12));
-    QVERIFY2(header.family() == QStringLiteral("Arial") || header.family().startsWith(QStringLiteral("Liberation Sans")),
+    QVERIFY2(header.family() == QStringLiteral("Arial") ||
+                 header.family().startsWith(QStringLiteral("Liberation Sans")),
              qPrintable(header.family()));
 }
 
@@ -225,7 +233,9 @@ void tst_ReportOutput::pageDrawsPicturesTextsAndLines()
     const Ink date = inkIn(page, dateBox);
     QVERIFY(date.left >= dateBox.left() && date.left < dateBox.left() + 6);
     QVERIFY(qAbs((date.top + date.bottom) / 2 - dateBox.center().y()) <= 3);
-    QCOMPARE(inkIn(page, ReportPage::headerTextBox(ReportPage::headerCell(ReportPage::HeaderItem::Customer))).left, -1);
+    QCOMPARE(
+        inkIn(page, ReportPage::headerTextBox(ReportPage::headerCell(ReportPage::HeaderItem::Customer))).left,
+        -1);
 
     QVERIFY(isInk(colourAt(page, QPointF(400, 330))));
     QVERIFY(isInk(colourAt(page, QPointF(400, 1080))));
@@ -243,7 +253,8 @@ void tst_ReportOutput::printFormAddsHeaderAndFooter()
     QVERIFY(env.isReady());
     // Three header lines are taller than the header's 40-unit box; four footer lines taller than
     // the room below the footer line.
-    ConfigManager::instance()->setDocSetting({QStringLiteral("Title"), QStringLiteral("Kestrel Garage\nTel. 0571\nHangzhou"),
+    ConfigManager::instance()->setDocSetting({QStringLiteral("Title"),
+                                              QStringLiteral("Kestrel Garage\nTel. 0571\nHangzhou"),
                                               QStringLiteral("Thank you\nfor your\nvisit\nand trust")});
     MainUI window;
     QPixmap pixmap(ReportPage::pageSize);
@@ -254,11 +265,12 @@ void tst_ReportOutput::printFormAddsHeaderAndFooter()
     const Ink header = inkIn(page, QRect(0, -15, 794, 64));
     QVERIFY(header.left > 250 && header.left < 397); // centred
     QVERIFY(header.bottom > 30);                     // bottom-aligned
-    QVERIFY2(header.top > -15 && header.top < 0, qPrintable(QString::number(header.top))); // whole, above its box
+    QVERIFY2(header.top > -15 && header.top < 0,
+             qPrintable(QString::number(header.top))); // whole, above its box
     const Ink footer = inkIn(page, QRect(0, 1090, 794, 48));
     QVERIFY(footer.left > 250 && footer.left < 397);
-    QVERIFY(footer.top < 1100);    // top-aligned
-    QVERIFY(footer.bottom < 1137); // not cut by the page's edge
+    QVERIFY(footer.top < 1100);                                      // top-aligned
+    QVERIFY(footer.bottom < 1137);                                   // not cut by the page's edge
     QVERIFY(QDir(env.dir().path(QStringLiteral("Temp"))).isEmpty()); // printing saves nothing
 }
 
@@ -272,7 +284,8 @@ void tst_ReportOutput::savedPageIsTransparentPng()
     const QString path = env.dir().path(QStringLiteral("Temp/saved.png"));
     window.renderReport(pixmap, path);
 
-    QCOMPARE(QByteArray(env.dir().readFile(QStringLiteral("Temp/saved.png")).left(8)), QByteArray("\x89PNG\r\n\x1a\n"));
+    QCOMPARE(QByteArray(env.dir().readFile(QStringLiteral("Temp/saved.png")).left(8)),
+             QByteArray("\x89PNG\r\n\x1a\n"));
     const QImage saved(path);
     QCOMPARE(saved.size(), QSize(794, 1123));
     QVERIFY(saved.hasAlphaChannel());
@@ -297,7 +310,8 @@ void tst_ReportOutput::saveAsWritesPictureAndPostsRequest_data()
 {
     QTest::addColumn<QString>("chosen");
     QTest::addColumn<QByteArray>("expectedDocPath");
-    QTest::newRow("no suffix") << QStringLiteral("/home/op/reports/report") << QByteArray("/home/op/reports/report");
+    QTest::newRow("no suffix") << QStringLiteral("/home/op/reports/report")
+                               << QByteArray("/home/op/reports/report");
     // 300 bytes in GBK: 4 bytes of "/d/x" and 148 two-byte characters; the field keeps 255.
     const QString longPath = QStringLiteral("/d/x") + QString(148, QChar(0x62a5));
     const QByteArray gbk = Codec::toBytes(longPath);
@@ -329,9 +343,11 @@ void tst_ReportOutput::saveAsWritesPictureAndPostsRequest()
 
     QCOMPARE(dialogParent, &window);
     QCOMPARE(caption, QStringLiteral("Save File"));
-    const QRegularExpressionMatch stamp = QRegularExpression(QStringLiteral("^(\\d{17})\\.doc$")).match(suggested);
+    const QRegularExpressionMatch stamp =
+        QRegularExpression(QStringLiteral("^(\\d{17})\\.doc$")).match(suggested);
     QVERIFY2(stamp.hasMatch(), qPrintable(suggested));
-    const QString picturePath = AppPaths::tempDir() + QStringLiteral("/") + stamp.captured(1) + QStringLiteral(".png");
+    const QString picturePath =
+        AppPaths::tempDir() + QStringLiteral("/") + stamp.captured(1) + QStringLiteral(".png");
     QCOMPARE(QImage(picturePath).size(), QSize(794, 1123));
 
     QCOMPARE(service.messages.size(), 1);
@@ -341,7 +357,8 @@ void tst_ReportOutput::saveAsWritesPictureAndPostsRequest()
     QCOMPARE(request.header.id, std::uint32_t(MSG_SAVE_DATA_REQUEST));
     QCOMPARE(request.header.size, std::uint32_t(1288));
     QCOMPARE(QByteArray(request.picturePath), Codec::toBytes(picturePath));
-    QCOMPARE(QByteArray(request.docPath, static_cast<qsizetype>(qstrnlen(request.docPath, sizeof(request.docPath)))),
+    QCOMPARE(QByteArray(request.docPath,
+                        static_cast<qsizetype>(qstrnlen(request.docPath, sizeof(request.docPath)))),
              expectedDocPath);
     QCOMPARE(request.docPath[sizeof(request.docPath) - 1], '\0');
     QCOMPARE(request.docPath[expectedDocPath.size()], '\0');
@@ -369,10 +386,15 @@ void tst_ReportOutput::refusedSaveRequestIsLogged()
     service.refuse = true;
     MainUI window;
     window.setServiceReceiver(&service);
-    window.setSaveFileChooser([](QWidget *, const QString &, const QString &) { return QStringLiteral("/r/x.doc"); });
+    window.setSaveFileChooser(
+        [](QWidget *, const QString &, const QString &) { return QStringLiteral("/r/x.doc"); });
     window.saveAsClicked();
-    QCOMPARE(QDir(env.dir().path(QStringLiteral("Temp"))).entryList(QDir::Files).size(), 1); // the picture stays
-    QCOMPARE(env.runLogLines().filter(QStringLiteral("MainUI Save Data request refused, Doc Path:/r/x.doc")).size(), 1);
+    QCOMPARE(QDir(env.dir().path(QStringLiteral("Temp"))).entryList(QDir::Files).size(),
+             1); // the picture stays
+    QCOMPARE(env.runLogLines()
+                 .filter(QStringLiteral("MainUI Save Data request refused, Doc Path:/r/x.doc"))
+                 .size(),
+             1);
 }
 
 void tst_ReportOutput::printingSwitchedOffOpensNoDialog()
@@ -418,7 +440,8 @@ void tst_ReportOutput::printIntoPdfHoldsHeaderAndFooter()
     UiTestEnvironment env;
     QVERIFY(env.isReady());
     env.writePictures();
-    ConfigManager::instance()->setDocSetting({QStringLiteral("Title"), QStringLiteral("Kestrel Garage\n汽车维修"),
+    ConfigManager::instance()->setDocSetting({QStringLiteral("Title"),
+                                              QStringLiteral("Kestrel Garage\n汽车维修"),
                                               QStringLiteral("Thank you for your visit")});
     MainUI window;
     feed(window, fullRecord());
