@@ -41,9 +41,14 @@ int kestrelMain(int argc, char *argv[], const std::function<void()> &onEventLoop
             return QApplication::exec();
         });
 
-        // Nothing may post to the window once it is gone; it must go before the application object.
+        // Nothing may post to the window once it is gone; the window and then the managers go in
+        // the reverse order of their creation, all before the application object.
         service->setWindowReceiver(nullptr);
         MainUI::destroyInstance();
+        ServiceManager::destroyInstance();
+        InterfaceManager::destroyInstance();
+        ConfigManager::destroyInstance();
+        LogManager::destroyInstance();
     }
     return exitCode;
 }

@@ -1,33 +1,39 @@
 #pragma once
 
-#include <memory>
-
 // One process-wide instance of T, created on first use (on the GUI thread, so without a lock).
-// destroyInstance() ends it early where its lifetime must end before the application object's
-// (the main window); everything else lives until the process ends.
+// The program ends each instance explicitly with destroyInstance(), in the reverse order of
+// creation and while the application object still exists. Instances nobody destroyed are left
+// to the operating system: running a QObject's destructor during static destruction, after Qt's
+// own thread-local state is gone, crashes.
 template <typename T>
 class Singleton
 {
 public:
     static T *instance()
     {
-        std::unique_ptr<T> &object = holder();
+        T *&object = holder();
         if (!object)
-            object.reset(new T());
-        return object.get();
+            object = new T();
+        return object;
     }
 
     static bool exists() { return holder() != nullptr; }
-    static void destroyInstance() { holder().reset(); }
+
+    static void destroyInstance()
+    {
+        T *&object = holder();
+        delete object;
+        object = nullptr;
+    }
 
 protected:
     Singleton() = default;
     ~Singleton() = default;
 
 private:
-    static std::unique_ptr<T> &holder()
+    static T *&holder()
     {
-        static std::unique_ptr<T> object;
+        static T *object = nullptr;
         return object;
     }
 };
