@@ -237,14 +237,14 @@ void tst_MainUI::queryClearsAndWaitsForFinished()
     QueryDataRequest request;
     QCOMPARE(service.messages.first().size(), qsizetype(sizeof(request)));
     std::memcpy(&request, service.messages.first().constData(), sizeof(request));
-    QCOMPARE(request.header.id, std::uint32_t(MSG_QUERY_DATA_REQUEST));
-    QCOMPARE(request.header.size, std::uint32_t(10));
-    QCOMPARE(request.portNumber, std::uint16_t(12)); // the entry's data, not its position
+    QCOMPARE(std::uint32_t(request.header.id), std::uint32_t(MSG_QUERY_DATA_REQUEST));
+    QCOMPARE(std::uint32_t(request.header.size), std::uint32_t(10));
+    QCOMPARE(std::uint16_t(request.portNumber), std::uint16_t(12)); // the entry's data, not its position
 
     QVERIFY(!queryButton->isEnabled());
     QVERIFY(text(window, "batteryTextLabel").contains(QStringLiteral("------")));
     QCOMPARE(text(window, "dataTextLabel"), QStringLiteral("00-00-0000"));
-    QCOMPARE(window.testRecord().battery.voltage, std::uint16_t(0));
+    QCOMPARE(std::uint16_t(window.testRecord().battery.voltage), std::uint16_t(0));
 
     // Results during the query show at once; only the end of the query enables the button.
     post(window, battery);
@@ -370,7 +370,7 @@ void tst_MainUI::resultsReplaceTheirSlot()
     QCOMPARE(text(window, "registrationNoTextLabel"), QStringLiteral("沪A5K308"));
     QVERIFY(text(window, "avg2KTextLabel").contains(QStringLiteral("------")));
     QCOMPARE(pictureColour(window, "avg2KShowLabel"), UiTestEnvironment::pictureColour("6-0.png"));
-    QCOMPARE(window.testRecord().battery.status, std::int16_t(0));
+    QCOMPARE(std::int16_t(window.testRecord().battery.status), std::int16_t(0));
     QCOMPARE(window.pendingMessages(), 0u);
 }
 

@@ -354,8 +354,8 @@ void tst_ReportOutput::saveAsWritesPictureAndPostsRequest()
     QCOMPARE(service.messages.first().size(), qsizetype(sizeof(SaveDataRequest)));
     SaveDataRequest request;
     std::memcpy(&request, service.messages.first().constData(), sizeof(request));
-    QCOMPARE(request.header.id, std::uint32_t(MSG_SAVE_DATA_REQUEST));
-    QCOMPARE(request.header.size, std::uint32_t(1288));
+    QCOMPARE(std::uint32_t(request.header.id), std::uint32_t(MSG_SAVE_DATA_REQUEST));
+    QCOMPARE(std::uint32_t(request.header.size), std::uint32_t(1288));
     QCOMPARE(QByteArray(request.picturePath), Codec::toBytes(picturePath));
     QCOMPARE(QByteArray(request.docPath,
                         static_cast<qsizetype>(qstrnlen(request.docPath, sizeof(request.docPath)))),
