@@ -4,7 +4,7 @@
 #   scripts/deps.sh test    that, plus the independent readers and tools the test suite uses
 set -eu
 
-BUILD_PACKAGES="cmake ninja-build g++ pkgconf
+BUILD_PACKAGES="cmake ninja-build g++ pkgconf mold
 qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libzip-dev
 librsvg2-bin fontconfig fonts-liberation2 fonts-wqy-microhei
 xvfb xauth"
