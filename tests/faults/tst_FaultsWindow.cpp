@@ -1,0 +1,386 @@
+#include <sys/mount.h>
+
+#include <csignal>
+#include <memory>
+
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTcpSocket>
+#include <QTest>
+
+#include "ConfigManager.h"
+#include "InterfaceManager.h"
+#include "MainUI.h"
+#include "ServiceManager.h"
+#include "TesterSim.h"
+#include "UiTestEnvironment.h"
+
+namespace {
+
+// An unusual port number: a serial port lock is named after the device's file name only, so a
+// port held here must not collide with the ports other tests use at the same time.
+constexpr int testPort = 61;
+
+QString labelText(const QWidget &window, const char *name)
+{
+    return window.findChild<QLabel *>(QString::fromLatin1(name))->text();
+}
+
+const char *const resultLabels[] = {"batteryTextLabel",    "groundingTextLabel",  "starterTextLabel",
+                                    "charging3KTextLabel", "charging2KTextLabel", "avg2KTextLabel"};
+
+int missingResults(const QWidget &window)
+{
+    int missing = 0;
+    for (const char *label : resultLabels)
+        missing += labelText(window, label).contains(QStringLiteral("------")) ? 1 : 0;
+    return missing;
+}
+
+// Pids of the processes running the program at this path (the helper is started detached).
+QList<qint64> programPids(const QString &program)
+{
+    const QString target = QFileInfo(program).canonicalFilePath();
+    QList<qint64> pids;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (number && QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).canonicalFilePath() == target)
+            pids << pid;
+    }
+    return pids;
+}
+
+bool hasSocket(qint64 pid)
+{
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QFileInfo &fd : fds.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+        if (fd.symLinkTarget().contains(QStringLiteral("socket:")) ||
+            QFile::symLinkTarget(fd.filePath()).startsWith(QStringLiteral("socket:")))
+            return true;
+    }
+    // symLinkTarget() makes "socket:[n]" absolute; readlink gives it plain.
+    for (const QString &name : fds.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+        char target[64] = {};
+        const QByteArray path = fds.filePath(name).toLocal8Bit();
+        if (::readlink(path.constData(), target, sizeof(target) - 1) > 0 && qstrncmp(target, "socket:", 7) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool anyEndsWith(const QStringList &lines, const QString &text)
+{
+    return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &line) { return line.endsWith(text); });
+}
+
+bool anyContains(const QStringList &lines, const QString &text)
+{
+    return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &line) { return line.contains(text); });
+}
+
+// How many of eleven connections the interface keeps: all ten links when none is stuck, and the
+// eleventh is dropped.
+int linksGiven(std::uint16_t port)
+{
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < 11; ++i) {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, port);
+        if (!clients.back()->waitForConnected(5000))
+            return -1;
+    }
+    QTest::qWait(1000);
+    return static_cast<int>(std::count_if(clients.cbegin(), clients.cend(), [](const auto &client) {
+        return client->state() == QAbstractSocket::ConnectedState;
+    }));
+}
+
+// Everything in a folder, hidden files included.
+QStringList folderEntries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+// The window and the managers of kestrel in this process, as the program wires them; the
+// interface listens on a free port that quillet inherits through QUILLET_TEST_PORT.
+class Rig final
+{
+public:
+    Rig()
+    {
+        interface.setListenPort(0);
+        interface.setServiceReceiver(&service);
+        service.setWindowReceiver(&window);
+        service.setInterfaceReceiver(&interface);
+        m_ready = interface.initialize() && service.initialize() && interface.active() && service.active();
+        window.setServiceReceiver(&service);
+    }
+    ~Rig()
+    {
+        qunsetenv("QUILLET_TEST_PORT");
+        service.deactive();
+        interface.deactive();
+        service.exit();
+        interface.exit();
+    }
+    bool waitListening()
+    {
+        if (!QTest::qWaitFor([&] { return interface.listenPort() != 0; }, 10000))
+            return false;
+        qputenv("QUILLET_TEST_PORT", QByteArray::number(interface.listenPort()));
+        return m_ready;
+    }
+    QPushButton *button(const char *name) { return window.findChild<QPushButton *>(QString::fromLatin1(name)); }
+    // Clicks Query and waits until the button is enabled again (the query has ended).
+    bool query()
+    {
+        QPushButton *queryButton = button("queryDataButton");
+        QTest::mouseClick(queryButton, Qt::LeftButton);
+        return QTest::qWaitFor([&] { return queryButton->isEnabled(); }, 90000);
+    }
+    void saveAs(const QString &docPath)
+    {
+        window.setSaveFileChooser([docPath](QWidget *, const QString &, const QString &) { return docPath; });
+        QTest::mouseClick(button("saveAsButton"), Qt::LeftButton);
+    }
+
+    MainUI window;
+    ServiceManager service;
+    InterfaceManager interface;
+
+private:
+    bool m_ready = false;
+};
+
+// A kernel file system of a given size mounted by the test; unmounted in the destructor.
+class SmallFileSystem final
+{
+public:
+    SmallFileSystem(const QString &folder, const QByteArray &size) : m_folder(folder)
+    {
+        QDir().mkpath(folder);
+        const QByteArray options = "size=" + size;
+        m_mounted = ::mount("tmpfs", folder.toLocal8Bit().constData(), "tmpfs", 0, options.constData()) == 0;
+    }
+    ~SmallFileSystem()
+    {
+        if (m_mounted)
+            ::umount2(m_folder.toLocal8Bit().constData(), MNT_DETACH);
+    }
+    bool isMounted() const { return m_mounted; }
+    // Fills the file system up to its last few bytes.
+    bool fill() const
+    {
+        QFile filler(m_folder + QStringLiteral("/filler"));
+        if (!filler.open(QIODevice::WriteOnly))
+            return false;
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        QByteArray tail(1, 'x');
+        while (filler.write(tail) == 1 && filler.flush()) {
+        }
+        return true;
+    }
+
+private:
+    QString m_folder;
+    bool m_mounted = false;
+};
+
+enum class ExportFault { QuilletKilled, TempNotWritable, DocOnFullFileSystem };
+
+} // namespace
+
+Q_DECLARE_METATYPE(ExportFault)
+
+// Faults seen through the window: a tester that misbehaves during a query, and exports that
+// cannot complete. The operator always gets the window back (Query enabled again, values that
+// did not arrive shown as missing), the run log says what happened, no half-written file is left,
+// and the next query or export works.
+class tst_FaultsWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { MainUI::installFonts(); }
+    void queryFault_data();
+    void queryFault();
+    void exportFault_data();
+    void exportFault();
+};
+
+void tst_FaultsWindow::queryFault_data()
+{
+    QTest::addColumn<QStringList>("simOptions");
+    QTest::addColumn<bool>("portHeld");
+    QTest::addColumn<int>("minMissing"); // result sections shown as missing at least
+    QTest::addColumn<QString>("expectedLine");
+
+    QTest::newRow("tester unplugged in the middle of a query")
+        << QStringList{QStringLiteral("--vanish-after"), QStringLiteral("3")} << false << 5 << QString();
+    QTest::newRow("tester answers garbage")
+        << QStringList{QStringLiteral("--mode"), QStringLiteral("garbage")} << false << 6 << QString();
+    QTest::newRow("tester sends bytes without end")
+        << QStringList{QStringLiteral("--mode"), QStringLiteral("endless")} << false << 6
+        << QStringLiteral("Read Serial Port Data too long, Port:");
+    QTest::newRow("a second program holds the serial port")
+        << QStringList{} << true << 6 << QStringLiteral("Open Serial Port failed, Port:");
+}
+
+void tst_FaultsWindow::queryFault()
+{
+    QFETCH(QStringList, simOptions);
+    QFETCH(bool, portHeld);
+    QFETCH(int, minMissing);
+    QFETCH(QString, expectedLine);
+
+    // A read window of 100 ms instead of 10 keeps a busy test machine from losing replies.
+    UiTestEnvironment env({QStringLiteral("QueryDataTimeout=100")});
+    QVERIFY(env.isReady());
+    env.writePictures();
+    const QString device = env.portPath(testPort);
+    auto sim = std::make_unique<TesterSim>();
+    QVERIFY2(sim->start(device, {QStringLiteral("--no-pacing")}), qPrintable(sim->errorText()));
+    Rig rig; // the window lists the tester's port while it still answers
+    QVERIFY(rig.waitListening());
+    QCOMPARE(rig.window.findChild<QComboBox *>(QStringLiteral("usbComboBox"))->currentData().toInt(), testPort);
+
+    // Then the tester turns bad.
+    sim->stop();
+    QVERIFY2(sim->start(device, simOptions << QStringLiteral("--no-pacing")), qPrintable(sim->errorText()));
+    QProcess holder;
+    if (portHeld) {
+        holder.start(QStringLiteral(FAULT_HELPER), {QStringLiteral("hold-port"), device});
+        QVERIFY(holder.waitForReadyRead(10000));
+        QCOMPARE(holder.readAll(), QByteArray("held\n"));
+    }
+    QVERIFY2(rig.query(), "the query never ended");
+    QVERIFY2(missingResults(rig.window) >= minMissing,
+             qPrintable(QStringLiteral("%1 sections missing").arg(missingResults(rig.window))));
+
+    // Once the tester is sound again, the next query fills the window.
+    if (portHeld) {
+        holder.kill();
+        holder.waitForFinished();
+    }
+    sim->stop();
+    sim = std::make_unique<TesterSim>();
+    QVERIFY2(sim->start(device, {QStringLiteral("--no-pacing")}), qPrintable(sim->errorText()));
+    QVERIFY(rig.query());
+    QCOMPARE(labelText(rig.window, "dataTextLabel"), QStringLiteral("07-03-2026"));
+    QCOMPARE(missingResults(rig.window), 0);
+
+    const QStringList lines = env.runLogLines();
+    if (!expectedLine.isEmpty())
+        QVERIFY2(anyContains(lines, expectedLine + device), qPrintable(lines.join(QLatin1Char('\n'))));
+}
+
+void tst_FaultsWindow::exportFault_data()
+{
+    QTest::addColumn<ExportFault>("fault");
+    QTest::addColumn<QString>("expectedLine");
+    QTest::newRow("quillet killed in the middle of a session") << ExportFault::QuilletKilled << QString();
+    QTest::newRow("Temp folder not writable")
+        << ExportFault::TempNotWritable << QStringLiteral("SaveDataToDoc Error, Picture Missing, Picture Path:");
+    QTest::newRow("document path on a full file system")
+        << ExportFault::DocOnFullFileSystem << QStringLiteral("SaveDataToDoc Error,");
+}
+
+void tst_FaultsWindow::exportFault()
+{
+    QFETCH(ExportFault, fault);
+    QFETCH(QString, expectedLine);
+
+    UiTestEnvironment env({QStringLiteral("SaveDataProcess=quillet")});
+    QVERIFY(env.isReady());
+    env.writePictures();
+    const QString helper = env.dir().binDir() + QStringLiteral("/quillet");
+    QVERIFY(QFile::copy(QStringLiteral(QUILLET_PROGRAM), helper));
+    const QString folder = env.dir().path(QStringLiteral("docs"));
+    QVERIFY(QDir().mkpath(folder));
+
+    std::unique_ptr<SmallFileSystem> small;
+    QString faultDoc = folder + QStringLiteral("/fault.docx");
+    if (fault == ExportFault::DocOnFullFileSystem) {
+        const QString mountPoint = env.dir().path(QStringLiteral("full"));
+        small = std::make_unique<SmallFileSystem>(mountPoint, "256k");
+        if (!small->isMounted())
+            QSKIP("cannot mount a small tmpfs here (needs CAP_SYS_ADMIN); the full-disk export is untested");
+        QVERIFY(small->fill());
+        faultDoc = mountPoint + QStringLiteral("/fault.docx");
+    }
+    if (fault == ExportFault::TempNotWritable) {
+        QVERIFY(QDir(env.dir().path(QStringLiteral("Temp"))).removeRecursively());
+        QVERIFY(env.dir().writeFile(QStringLiteral("Temp"), "not a folder"));
+    }
+
+    Rig rig;
+    QVERIFY(rig.waitListening());
+
+    bool killedInSession = false;
+    if (fault == ExportFault::QuilletKilled) {
+        // The helper is killed as soon as it holds its connection. A fast helper may finish first;
+        // then the export is tried again, a few times at most.
+        for (int attempt = 0; attempt < 8 && !killedInSession; ++attempt) {
+            QFile::remove(faultDoc);
+            rig.saveAs(faultDoc);
+            QElapsedTimer waited;
+            waited.start();
+            while (!killedInSession && waited.elapsed() < 20000) {
+                const QList<qint64> pids = programPids(helper);
+                for (qint64 pid : pids) {
+                    if (hasSocket(pid) && ::kill(static_cast<pid_t>(pid), SIGKILL) == 0)
+                        killedInSession = !QFileInfo::exists(faultDoc);
+                }
+                if (pids.isEmpty() && waited.elapsed() > 2000)
+                    break;
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(programPids(helper).isEmpty(), 20000);
+        }
+        if (!killedInSession)
+            QSKIP("quillet always finished before it could be killed in its session");
+        // The link it held is freed.
+        QTest::qWait(500);
+        QCOMPARE(linksGiven(rig.interface.listenPort()), 10);
+    } else {
+        rig.saveAs(faultDoc);
+        QTest::qWait(300);
+        QTRY_VERIFY_WITH_TIMEOUT(programPids(helper).isEmpty(), 60000);
+    }
+
+    // Nothing half-written where the document was to go.
+    QVERIFY(!QFileInfo::exists(faultDoc));
+    const QString faultFolder = QFileInfo(faultDoc).absolutePath();
+    QStringList expectedLeft;
+    if (fault == ExportFault::DocOnFullFileSystem)
+        expectedLeft << QStringLiteral("filler");
+    QCOMPARE(folderEntries(faultFolder), expectedLeft);
+    small.reset();
+
+    // The window is the operator's again, and the next export writes its document.
+    if (fault == ExportFault::TempNotWritable) {
+        QVERIFY(QFile::remove(env.dir().path(QStringLiteral("Temp"))));
+        QVERIFY(QDir().mkpath(env.dir().path(QStringLiteral("Temp"))));
+    }
+    QVERIFY(rig.button("saveAsButton")->isEnabled());
+    const QString nextDoc = folder + QStringLiteral("/next.docx");
+    rig.saveAs(nextDoc);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(nextDoc).isFile(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(programPids(helper).isEmpty(), 60000);
+
+    const QStringList lines = env.runLogLines();
+    QVERIFY2(anyEndsWith(lines, QStringLiteral("SaveDataToDoc Successful, Doc Path:") + nextDoc),
+             qPrintable(lines.join(QLatin1Char('\n'))));
+    if (!expectedLine.isEmpty())
+        QVERIFY2(anyContains(lines, expectedLine), qPrintable(lines.join(QLatin1Char('\n'))));
+}
+
+QTEST_MAIN(tst_FaultsWindow)
+#include "tst_FaultsWindow.moc"
