@@ -1,0 +1,77 @@
+#!/bin/sh
+# Builds the libFuzzer targets in build/fuzz and runs each for the given seconds (default 60) on a
+# copy of its seed corpus, two at a time. Fails on any finding; the input that triggered it is kept
+# in build/fuzz/findings/<target>/ and belongs in tests/fuzz/corpus/<target>/ once it is fixed.
+#   scripts/fuzz.sh [seconds]
+set -eu
+
+seconds="${1:-60}"
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build/fuzz"
+targets="tester_reply quillet_interface helper_answers main_ini documents"
+
+missing=""
+for package in clang libclang-rt-14-dev; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $package"
+    fi
+done
+if [ -n "$missing" ]; then
+    command="apt-get install -y --no-install-recommends$missing"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing Debian packages. As root, run:" >&2
+        echo "  apt-get update && $command" >&2
+        exit 1
+    fi
+    echo "Installing:$missing"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    # shellcheck disable=SC2086
+    apt-get install -y -qq --no-install-recommends $missing
+fi
+
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DKESTREL_FUZZ=ON -DBUILD_TESTING=OFF \
+    -DKESTREL_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C "$build" -j2 fuzz_all
+
+runs="$build/fuzz-runs"
+rm -rf "$runs"
+mkdir -p "$runs"
+
+# One target: its own corpus copy (the seeds in the tree are never written), findings kept aside.
+fuzz_one() {
+    name="$1"
+    corpus="$runs/$name/corpus"
+    findings="$build/findings/$name"
+    mkdir -p "$corpus" "$findings"
+    cp "$root/tests/fuzz/corpus/$name/"* "$corpus/"
+    if "$build/bin/fuzz_$name" -max_total_time="$seconds" -print_final_stats=1 \
+        -artifact_prefix="$findings/" "$corpus" >"$runs/$name.log" 2>&1; then
+        echo "fuzz_$name: no finding in ${seconds}s ($(grep -o 'stat::number_of_executed_units: [0-9]*' \
+            "$runs/$name.log" | grep -o '[0-9]*$') runs, $(grep -E '^#[0-9]+.*(DONE|pulse)' "$runs/$name.log" |
+            tail -n 1 | grep -o 'cov: [0-9]* ft: [0-9]*'))"
+    else
+        echo "fuzz_$name: FINDING, see $runs/$name.log and $findings/" >&2
+        tail -n 40 "$runs/$name.log" >&2
+        return 1
+    fi
+}
+
+# Two at a time: the machine has two cores.
+status=0
+# shellcheck disable=SC2086
+set -- $targets
+while [ $# -gt 0 ]; do
+    fuzz_one "$1" &
+    first=$!
+    second=""
+    if [ $# -gt 1 ]; then
+        fuzz_one "$2" &
+        second=$!
+        shift
+    fi
+    shift
+    wait "$first" || status=1
+    [ -z "$second" ] || wait "$second" || status=1
+done
+exit "$status"
