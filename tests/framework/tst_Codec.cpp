@@ -16,6 +16,10 @@ private Q_SLOTS:
         QTest::newRow("ascii") << QStringLiteral("abc") << QByteArray("abc");
         QTest::newRow("chinese") << QStringLiteral("\u6d4b\u8bd5") << QByteArray("\xb2\xe2\xca\xd4");
         QTest::newRow("empty") << QString() << QByteArray();
+        // Non-ASCII at every position of the word-wise checks: inside a word and in the tail.
+        QTest::newRow("chinese inside first word") << QStringLiteral("ab\u6d4bcdefgh") << QByteArray("ab\xb2\xe2" "cdefgh");
+        QTest::newRow("chinese in tail") << QStringLiteral("abcdefghi\u6d4b") << QByteArray("abcdefghi\xb2\xe2");
+        QTest::newRow("latin-1 range is not ascii") << QStringLiteral("abcd\u00e9") << QByteArray("abcd\xa8\xa6");
     }
 
     void roundTrip()
