@@ -46,32 +46,31 @@ static bool validMessage(const void *message, std::uint32_t length)
     return header->size == length;
 }
 
-bool MessageDispatcher::post(QObject *receiver, const void *message, std::uint32_t length)
+bool MessageDispatcher::admit(const void *message, std::uint32_t length)
 {
     if (!validMessage(message, length))
         return false;
-    {
-        // The open check and the count move together, so a receiver that is closing refuses
-        // every message posted after its stop message.
-        std::lock_guard locker(m_pendingLock);
-        if (!m_open || m_pending >= m_maxPending)
-            return false;
-        ++m_pending;
-    }
+    // The open check and the count move together, so a receiver that is closing refuses every
+    // message posted after its stop message.
+    std::lock_guard locker(m_pendingLock);
+    if (!m_open || m_pending >= m_maxPending)
+        return false;
+    ++m_pending;
+    return true;
+}
+
+bool MessageDispatcher::post(QObject *receiver, const void *message, std::uint32_t length)
+{
+    if (!admit(message, length))
+        return false;
     postEvent(receiver, MessageEvent::create(message, length));
     return true;
 }
 
 bool MessageDispatcher::send(QObject *receiver, const void *message, std::uint32_t length)
 {
-    if (!validMessage(message, length))
+    if (!admit(message, length))
         return false;
-    {
-        std::lock_guard locker(m_pendingLock);
-        if (!m_open || m_pending >= m_maxPending)
-            return false;
-        ++m_pending;
-    }
     std::unique_ptr<MessageEvent> event(MessageEvent::create(message, length));
     return QCoreApplication::sendEvent(receiver, event.get());
 }

@@ -42,6 +42,8 @@ public:
     bool dispatch(QEvent *event);
 
 private:
+    // Counts a whole message in unless the dispatcher is closed or full.
+    bool admit(const void *message, std::uint32_t length);
     static void postEvent(QObject *receiver, MessageEvent *event);
 
     std::unordered_map<std::int32_t, Handler> m_handlers;
