@@ -24,7 +24,7 @@ template <typename M>
 void checkDecoder(const QByteArray &wire, std::uint32_t command)
 {
     M message;
-    std::memset(&message, 0xA5, sizeof(message));
+    std::memset(static_cast<void *>(&message), 0xA5, sizeof(message));
     const bool decoded = decode(wire, message);
     Header header;
     const bool hasHeader = peekHeader(wire, header);
