@@ -1,9 +1,10 @@
 // main.ini on arbitrary file contents: reading, the in-place writer, hex decoding, and the
 // configuration manager's load that clamps numbers and seeds defaults back into the file.
 //
-// Input: byte 0 picks the group and key to write and whether the manager loads the file too,
-// byte 1 the length of the value to write, then the value's bytes, then the file.
+// Input: byte 0 picks the group and key to write and, with its top two bits set, has the manager
+// load the file too; byte 1 is the length of the value to write, then the value, then the file.
 #include <cstdint>
+#include <utility>
 
 #include <QByteArray>
 #include <QDir>
@@ -136,12 +137,18 @@ void checkHex(const QString &text)
     }
 }
 
-std::int32_t fileNumber(const IniFile &ini, const QString &key)
+// A number the manager reads: what the file holds must be what it used, or, where the file holds
+// no number (read as 0), 0 must be in range so that nothing needed writing back.
+void checkNumber(const IniFile &ini, const QString &key, std::int32_t used, std::int32_t minimum,
+                 std::int32_t maximum)
 {
-    bool ok = false;
-    const std::int32_t number = ini.value(QStringLiteral("Basic"), key).toInt(&ok);
-    FUZZ_CHECK(ok);
-    return number;
+    FUZZ_CHECK(used >= minimum && used <= maximum);
+    bool isNumber = false;
+    const qlonglong number = ini.value(QStringLiteral("Basic"), key).toLongLong(&isNumber, 10);
+    if (isNumber)
+        FUZZ_CHECK(number == used);
+    else
+        FUZZ_CHECK(used == 0 && minimum <= 0);
 }
 
 void checkManager(const QByteArray &content)
@@ -173,23 +180,26 @@ void checkManager(const QByteArray &content)
     FUZZ_CHECK(timeout >= 10 && timeout <= 3600);
 
     // Seeded and clamped values went back into the file, which reads back as what was used and
-    // needs no further change.
-    const QByteArray written = readFile(path);
+    // needs no further change: every key is there and every number is in range.
     IniFile ini;
     FUZZ_CHECK(ini.load(path));
-    FUZZ_CHECK(fileNumber(ini, QStringLiteral("QueryDataTimeout")) == timeout);
-    FUZZ_CHECK((fileNumber(ini, QStringLiteral("CloseDataPrinter")) != 0) == closeDataPrinter);
+    checkNumber(ini, QStringLiteral("QueryDataTimeout"), timeout, 10, 3600);
+    checkNumber(ini, QStringLiteral("CloseDataPrinter"), closeDataPrinter ? 1 : 0, 0, 1);
     FUZZ_CHECK(ConfigManager::hexDecode(ini.value(QStringLiteral("Doc Setting"), QStringLiteral("Title"))) ==
                setting.title);
-    {
-        ConfigManager again;
-        FUZZ_CHECK(again.initialize());
-        FUZZ_CHECK(again.active());
-        FUZZ_CHECK(again.queryDataTimeout() == timeout && again.docSetting() == setting);
-        again.deactive();
-        again.exit();
+    const std::pair<QString, QStringList> keys[] = {
+        {QStringLiteral("Basic"),
+         {QStringLiteral("CloseDataPrinter"), QStringLiteral("QueryDataTimeout"), QStringLiteral("SaveDataProcess"),
+          QStringLiteral("SerialPortName")}},
+        {QStringLiteral("Test Info"),
+         {QStringLiteral("Customer"), QStringLiteral("RegistrationNo"), QStringLiteral("BatteryModel"),
+          QStringLiteral("Capacity")}},
+        {QStringLiteral("Doc Setting"), {QStringLiteral("Title"), QStringLiteral("Header"), QStringLiteral("Footer")}},
+    };
+    for (const auto &[group, names] : keys) {
+        for (const QString &key : names)
+            FUZZ_CHECK(ini.contains(group, key));
     }
-    FUZZ_CHECK(readFile(path) == written);
 }
 
 } // namespace
@@ -215,7 +225,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     checkWriter(content, groups[selector & 3], keys[(selector >> 2) & 3], value);
     checkHex(value);
     checkHex(Codec::toText(content));
-    if (selector & 0x80)
+    // The manager starts and stops a thread per load, which is slow: one input in four.
+    if ((selector & 0xC0) == 0xC0)
         checkManager(content);
     return 0;
 }
