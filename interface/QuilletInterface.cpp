@@ -41,14 +41,12 @@ std::uint32_t fixedLength(std::uint32_t command)
     }
 }
 
-// The helper's text stays one record: line breaks inside it would read as records of their own,
-// and system error texts end in one.
+// System error texts end in a line break, which says nothing: it goes. Breaks and other control
+// characters inside the text are written visibly by the run log, so they cannot forge records.
 QString oneLine(QString text)
 {
     while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
         text.chop(1);
-    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
     return text;
 }
 

@@ -41,13 +41,43 @@ void writeTimeStamp(char *out)
     out[24] = ' ';
 }
 
-// Copies ASCII text straight into the record; returns -1 when the text needs the codec.
+// Control characters other than tab, including the Unicode line and paragraph separators: each
+// record is one line, so none of these may reach a file as they are.
+bool needsEscape(char16_t c)
+{
+    return (c < 0x20 && c != u'\t') || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029;
+}
+
+// The text with every such character written visibly ("\r", "\n", "\x07", "\u2028"), so that
+// text from a peer, a device or a file can never forge further lines.
+QString printable(const QString &text)
+{
+    QString result;
+    result.reserve(text.size() + 16);
+    for (const QChar ch : text) {
+        const char16_t c = ch.unicode();
+        if (!needsEscape(c))
+            result.append(ch);
+        else if (c == u'\r')
+            result.append(QLatin1String("\\r"));
+        else if (c == u'\n')
+            result.append(QLatin1String("\\n"));
+        else if (c <= 0xff)
+            result.append(QStringLiteral("\\x%1").arg(int(c), 2, 16, QLatin1Char('0')));
+        else
+            result.append(QStringLiteral("\\u%1").arg(int(c), 4, 16, QLatin1Char('0')));
+    }
+    return result;
+}
+
+// Copies plain ASCII text straight into the record; returns -1 when the text needs the codec or
+// holds characters to escape.
 qsizetype copyAscii(const QString &text, char *out, qsizetype room)
 {
     const QChar *chars = text.constData();
     const qsizetype size = text.size();
     for (qsizetype i = 0; i < size; ++i)
-        if (chars[i].unicode() >= 0x80)
+        if (chars[i].unicode() >= 0x7f || needsEscape(chars[i].unicode()))
             return -1;
     const qsizetype copied = std::min(size, room);
     for (qsizetype i = 0; i < copied; ++i)
@@ -148,7 +178,7 @@ bool LogManager::writeLog(int flag, const QString &text)
     constexpr qsizetype room = maxRecordBytes - stampLength;
     qsizetype byteLength = copyAscii(text, record.text + stampLength, room);
     if (byteLength < 0) {
-        const QByteArray bytes = Codec::toBytes(text);
+        const QByteArray bytes = Codec::toBytes(printable(text));
         byteLength = bytes.size();
         std::memcpy(record.text + stampLength, bytes.constData(), std::size_t(std::min(byteLength, room)));
     }

@@ -283,7 +283,7 @@ private Q_SLOTS:
             writeRunLogRequest("quillet failed: access denied.\r\n2024-01-01 00:00:00.000  forged\r\n")));
         QCOMPARE(client.receive(12), rawHeader(12, 38, 0));
         QCOMPARE(waitForRunLine(*m_app, QStringLiteral("quillet failed")),
-                 QStringLiteral("quillet failed: access denied.  2024-01-01 00:00:00.000  forged"));
+                 QStringLiteral("quillet failed: access denied.\\r\\n2024-01-01 00:00:00.000  forged"));
         QVERIFY(!flushedRunLog(*m_app).contains(QStringLiteral("forged")));
     }
 

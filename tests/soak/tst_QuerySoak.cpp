@@ -1,0 +1,84 @@
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "ConfigManager.h"
+#include "LogManager.h"
+#include "MessageRecorder.h"
+#include "ProcessFigures.h"
+#include "ServiceManager.h"
+#include "TestAppDir.h"
+#include "TestRecord.h"
+#include "TesterSim.h"
+
+// Queries one after another against the simulator at full speed: each one complete, and the
+// process no larger at the end than after warm-up. KESTREL_SOAK_QUERIES sets the count.
+class tst_QuerySoak : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void queriesInARow();
+};
+
+void tst_QuerySoak::queriesInARow()
+{
+    const int count = soakCount("KESTREL_SOAK_QUERIES", 100);
+    const int warmUp = std::max(1, count / 10);
+    const QList<std::uint32_t> queryOrder = {
+        MSG_TEST_DATE,     MSG_BATTERY_RESULT,     MSG_GROUNDING_RESULT,  MSG_STARTER_RESULT,
+        MSG_AVG2K_RESULT,  MSG_CHARGING3K_RESULT,  MSG_CHARGING2K_RESULT, MSG_REGISTRATION_NO_INFO,
+        MSG_CAPACITY_INFO, MSG_QUERY_DATA_FINISHED};
+
+    QTemporaryDir links;
+    QVERIFY(links.isValid());
+    TestAppDir app;
+    // Every answer is read until the line has been quiet this long, so it sets the pace; a little
+    // above the shortest allowed, for a busy machine.
+    const QByteArray ini =
+        "[Basic]\r\nQueryDataTimeout=20\r\nSerialPortName=" + links.path().toLocal8Bit() + "/ttyUSB%1\r\n";
+    QVERIFY(app.writeFile(QStringLiteral("Config/main.ini"), ini));
+    QVERIFY(ConfigManager::instance()->initialize() && ConfigManager::instance()->active());
+    QVERIFY(LogManager::instance()->initialize() && LogManager::instance()->active());
+    TesterSim sim;
+    QVERIFY2(sim.start(links.path() + QStringLiteral("/ttyUSB3"), {QStringLiteral("--no-pacing")}),
+             qPrintable(sim.errorText()));
+    MessageRecorder window;
+    ServiceManager service;
+    service.setWindowReceiver(&window);
+    QVERIFY(service.initialize() && service.active());
+
+    const ProcessFigures start = ProcessFigures::now();
+    ProcessFigures warm;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < count; ++i) {
+        if (i == warmUp)
+            warm = ProcessFigures::now();
+        window.clear();
+        auto request = makeMessage<QueryDataRequest>(MSG_QUERY_DATA_REQUEST);
+        request.portNumber = 3;
+        QVERIFY(service.postMessage(&request, sizeof(request)));
+        QTRY_VERIFY_WITH_TIMEOUT(window.contains(MSG_QUERY_DATA_FINISHED), 60000);
+        QVERIFY2(window.ids() == queryOrder, qPrintable(QStringLiteral("query %1 incomplete").arg(i)));
+        const auto capacity = window.first<CapacityInfo>(MSG_CAPACITY_INFO);
+        QCOMPARE(int(capacity.capacity), 700);
+    }
+    const qint64 elapsed = clock.elapsed();
+    const ProcessFigures end = ProcessFigures::now();
+
+    QVERIFY(service.deactive() && service.exit());
+    sim.stop();
+    LogManager::instance()->deactive();
+    LogManager::instance()->exit();
+    ConfigManager::instance()->deactive();
+    ConfigManager::instance()->exit();
+
+    qInfo("%d queries in %lld ms; start %s; after %d: %s; end %s", count, elapsed, qPrintable(start.text()), warmUp,
+          qPrintable(warm.text()), qPrintable(end.text()));
+    QVERIFY2(memoryFlat(warm, end), qPrintable(end.text()));
+    QCOMPARE(end.openFds, warm.openFds);
+}
+
+QTEST_GUILESS_MAIN(tst_QuerySoak)
+#include "tst_QuerySoak.moc"
