@@ -4,6 +4,7 @@
 #include <memory>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -15,7 +16,33 @@
 #include "TesterPort.h"
 #include "TesterQuery.h"
 
+#if defined(Q_OS_UNIX)
+#include <cerrno>
+#include <csignal>
+#endif
+
 namespace {
+
+// Whether the detached helper with this id has ended; an unknown id counts as running.
+bool helperEnded(qint64 pid)
+{
+#if defined(Q_OS_UNIX)
+    if (pid <= 0)
+        return false;
+    if (::kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH)
+        return true;
+    // Ended, but not yet reaped by whoever adopted it.
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close >= 0 && line.mid(close + 2, 1) == "Z";
+#else
+    Q_UNUSED(pid);
+    return false;
+#endif
+}
 
 // Posts a window message through the receiver set on the manager.
 class WindowPoster final : public MessageReceiver
@@ -101,7 +128,7 @@ void ServiceManager::onQueryData(const QueryDataRequest *request)
 
 void ServiceManager::onSaveData(const SaveDataRequest *request)
 {
-    m_pendingSaves.push_back(*request);
+    m_pendingSaves.push_back(PendingSave{*request, 0});
     const QString processPath =
         AppPaths::applicationDir() + QLatin1Char('/') + ConfigManager::instance()->saveDataProcess();
     if (!QFileInfo::exists(processPath)) {
@@ -111,10 +138,24 @@ void ServiceManager::onSaveData(const SaveDataRequest *request)
         return;
     }
     // The whole path is the program, spaces and all; the helper takes no arguments.
-    if (!QProcess::startDetached(processPath, QStringList())) {
+    qint64 pid = 0;
+    if (QProcess::startDetached(processPath, QStringList(), QString(), &pid)) {
+        m_pendingSaves.back().helperPid = pid;
+    } else {
         LogManager::instance()->writeRunLog(
             tr("Save Data To Doc failed, startDetached Error, Process Path:%1").arg(processPath));
         m_pendingSaves.pop_back();
+    }
+}
+
+void ServiceManager::dropOrphanedSaves()
+{
+    while (!m_pendingSaves.empty() && helperEnded(m_pendingSaves.front().helperPid)) {
+        LogManager::instance()->writeRunLog(
+            tr("Save Data To Doc failed, Process ended before taking the job, Doc Path:%1")
+                .arg(Codec::fromField(m_pendingSaves.front().request.docPath,
+                                      sizeof(m_pendingSaves.front().request.docPath))));
+        m_pendingSaves.pop_front();
     }
 }
 
@@ -124,12 +165,13 @@ void ServiceManager::onGetSaveData(const HelperProtocol::GetSaveDataRequest *req
     auto response = std::make_unique<HelperProtocol::GetSaveDataResponse>(
         HelperProtocol::make<HelperProtocol::GetSaveDataResponse>(HelperProtocol::GetSaveDataResponseId));
     response->header.interfaceId = request->header.interfaceId;
+    dropOrphanedSaves();
     if (request->accessCode != HelperProtocol::accessCode) {
         response->result = HelperProtocol::ResultAccessDenied;
     } else if (m_pendingSaves.empty()) {
         response->result = HelperProtocol::ResultNoExportPending;
     } else {
-        const SaveDataRequest job = m_pendingSaves.front();
+        const SaveDataRequest job = m_pendingSaves.front().request;
         m_pendingSaves.pop_front();
         const DocSetting setting = ConfigManager::instance()->docSetting();
         copyText(response->title, setting.title);

@@ -39,8 +39,18 @@ private:
     void postToWindow(const void *message, std::uint32_t length);
     void postToInterface(const void *message, std::uint32_t length);
 
+    // An export job and the process id of the helper started for it (0 when unknown).
+    struct PendingSave
+    {
+        SaveDataRequest request;
+        qint64 helperPid = 0;
+    };
+    // Drops the oldest jobs whose helper ended without asking for them (killed or crashed);
+    // otherwise the next helper would be handed a dead export's document path.
+    void dropOrphanedSaves();
+
     // Export jobs started and not yet handed to a helper, oldest first.
-    std::deque<SaveDataRequest> m_pendingSaves;
+    std::deque<PendingSave> m_pendingSaves;
     std::atomic<MessageReceiver *> m_window{nullptr};
     std::atomic<MessageReceiver *> m_interface{nullptr};
 };

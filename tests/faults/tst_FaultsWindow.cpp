@@ -277,6 +277,8 @@ void tst_FaultsWindow::queryFault()
     QCOMPARE(missingResults(rig.window), 0);
 
     const QStringList lines = env.runLogLines();
+    if (qEnvironmentVariableIsSet("FAULTS_SHOW_LOG"))
+        qInfo().noquote() << lines.join(QLatin1Char('\n'));
     if (!expectedLine.isEmpty())
         QVERIFY2(anyContains(lines, expectedLine + device), qPrintable(lines.join(QLatin1Char('\n'))));
 }
@@ -372,10 +374,16 @@ void tst_FaultsWindow::exportFault()
     QVERIFY(rig.button("saveAsButton")->isEnabled());
     const QString nextDoc = folder + QStringLiteral("/next.docx");
     rig.saveAs(nextDoc);
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(nextDoc).isFile(), 60000);
+    if (!QTest::qWaitFor([&] { return QFileInfo(nextDoc).isFile(); }, 60000))
+        QFAIL(qPrintable(QStringLiteral("the next export wrote nothing; folder: %1\n").arg(folderEntries(folder).join(QLatin1Char(' '))) +
+                         env.runLogLines().join(QLatin1Char('\n'))));
     QTRY_VERIFY_WITH_TIMEOUT(programPids(helper).isEmpty(), 60000);
+    // The failed export stays failed: its job is not handed to the next helper.
+    QVERIFY(!QFileInfo::exists(faultDoc));
 
     const QStringList lines = env.runLogLines();
+    if (qEnvironmentVariableIsSet("FAULTS_SHOW_LOG"))
+        qInfo().noquote() << lines.join(QLatin1Char('\n'));
     QVERIFY2(anyEndsWith(lines, QStringLiteral("SaveDataToDoc Successful, Doc Path:") + nextDoc),
              qPrintable(lines.join(QLatin1Char('\n'))));
     if (!expectedLine.isEmpty())

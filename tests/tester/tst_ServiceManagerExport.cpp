@@ -84,7 +84,10 @@ void tst_ServiceManagerExport::initTestCase()
     m_app = std::make_unique<TestAppDir>();
     // The application folder has spaces in its path, and so has the helper's name.
     QVERIFY(m_app->root().contains(QLatin1Char(' ')));
-    const QByteArray script = "#!/bin/sh\necho started >> \"$(dirname \"$0\")/starts.txt\"\n";
+    // The helper stays alive a while, as a real one does until it has asked for its job: a job
+    // whose helper has ended unasked is dropped.
+    const QByteArray script = "#!/bin/sh\necho started >> \"$(dirname \"$0\")/starts.txt\"\n"
+                              "exec sleep 20 </dev/null >/dev/null 2>&1\n";
     QVERIFY(m_app->writeFile(QStringLiteral("bin/quillet helper"), script));
     QVERIFY(QFile::setPermissions(helperPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     writeConfig(QStringLiteral("quillet helper"));
