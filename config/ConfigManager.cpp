@@ -6,7 +6,9 @@
 #include <utility>
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include "AppPaths.h"
 #include "Codec.h"
@@ -82,7 +84,23 @@ bool ConfigManager::initialize()
     // The log singleton must exist before the reload check can log from this manager's thread.
     LogManager::instance();
     registerTimerHandler(reloadTimerKey, &ConfigManager::onReloadTimer);
+    removeLeftoverWrites();
     return true;
+}
+
+void ConfigManager::removeLeftoverWrites() const
+{
+    // main.ini is replaced through a temporary file beside it ("main.ini." and six random
+    // letters or digits) that is renamed over it. A program killed in the instant between the
+    // two leaves that file behind; the next start removes it.
+    const QFileInfo ini(configFilePath());
+    static const QRegularExpression leftover(QStringLiteral("^%1\\.[A-Za-z0-9]{6}$")
+                                                 .arg(QRegularExpression::escape(ini.fileName())));
+    const QDir folder = ini.absoluteDir();
+    for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden)) {
+        if (leftover.match(name).hasMatch() && QFile::remove(folder.filePath(name)))
+            writeRunLog(tr("ConfigManager Removed Unfinished Write, File:%1").arg(folder.filePath(name)));
+    }
 }
 
 bool ConfigManager::exit()

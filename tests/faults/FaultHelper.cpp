@@ -3,6 +3,7 @@
 //   kestrel_fault_helper reference <bin> <a> <b>  writes document settings A then B into the tree's
 //                                                 main.ini, copying the file after each write
 //   kestrel_fault_helper hammer <bin>             writes A and B in turn until killed
+//   kestrel_fault_helper start <bin>              starts and stops the configuration store
 // <bin> is the bin/ folder of a test tree (AppPaths resolves Config/ beside it).
 #include <cstdio>
 
@@ -78,6 +79,8 @@ int main(int argc, char *argv[])
         ConfigManager::instance()->setDocSetting(settingB());
         if (!copyIni(arguments.at(4)))
             return 4;
+    } else if (mode == QLatin1String("start")) {
+        // Starting is all: it tidies up after a killed writer.
     } else if (mode == QLatin1String("hammer")) {
         std::printf("hammering\n");
         std::fflush(stdout);
