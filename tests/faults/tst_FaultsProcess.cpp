@@ -115,8 +115,9 @@ void tst_FaultsProcess::survives()
 
     std::unique_ptr<Immutable> immutable;
     QTcpServer squatter;
-    if (fault == Fault::PortTaken)
-        QVERIFY2(squatter.listen(QHostAddress::LocalHost, 35671), qPrintable(squatter.errorString()));
+    // Another program on the machine may hold the port already; the fault is then there anyway.
+    if (fault == Fault::PortTaken && !squatter.listen(QHostAddress::LocalHost, 35671))
+        QCOMPARE(squatter.serverError(), QAbstractSocket::AddressInUseError);
     if (fault == Fault::LogNotWritable) {
         immutable = std::make_unique<Immutable>(app.path(QStringLiteral("Log")));
         if (!immutable->isSet())
