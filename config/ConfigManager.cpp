@@ -94,8 +94,8 @@ void ConfigManager::removeLeftoverWrites() const
     // letters or digits) that is renamed over it. A program killed in the instant between the
     // two leaves that file behind; the next start removes it.
     const QFileInfo ini(configFilePath());
-    static const QRegularExpression leftover(QStringLiteral("^%1\\.[A-Za-z0-9]{6}$")
-                                                 .arg(QRegularExpression::escape(ini.fileName())));
+    static const QRegularExpression leftover(
+        QStringLiteral("^%1\\.[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(ini.fileName())));
     const QDir folder = ini.absoluteDir();
     for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden)) {
         if (leftover.match(name).hasMatch() && QFile::remove(folder.filePath(name)))

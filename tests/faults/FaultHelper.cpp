@@ -20,14 +20,16 @@ namespace {
 
 DocSetting settingA()
 {
-    return {QStringLiteral(u"蓄电池检测报告 A"), QStringLiteral("Header A\nline two"), QStringLiteral("Footer A")};
+    return {QStringLiteral(u"蓄电池检测报告 A"), QStringLiteral("Header A\nline two"),
+            QStringLiteral("Footer A")};
 }
 
 // Longer than A, so that a mix of the two could not pass for either.
 DocSetting settingB()
 {
     return {QStringLiteral("Battery test report B, a longer title than the other one"),
-            QStringLiteral(u"张三汽修 Zhang's Garage B\nTel 010-1234 & <Fax>\n") + QString(600, QLatin1Char('b')),
+            QStringLiteral(u"张三汽修 Zhang's Garage B\nTel 010-1234 & <Fax>\n") +
+                QString(600, QLatin1Char('b')),
             QStringLiteral(u"第 2 页 B")};
 }
 

@@ -13,7 +13,8 @@
 
 namespace {
 
-enum class Fault {
+enum class Fault
+{
     PortTaken,
     LogNotWritable,
     TempNotWritable,
@@ -23,15 +24,17 @@ enum class Fault {
     AllLinksHeld,
 };
 
-const QByteArray iniText = "[Basic]\r\nCloseDataPrinter=0\r\nQueryDataTimeout=10\r\nSaveDataProcess=quillet\r\n"
-                           "SerialPortName=/nonexistent/ttyUSB%1\r\n\r\n[Test Info]\r\nCustomer=\r\n"
-                           "RegistrationNo=\r\nBatteryModel=\r\nCapacity=\r\n\r\n[Doc Setting]\r\nTitle=\r\n"
-                           "Header=\r\nFooter=\r\n";
+const QByteArray iniText =
+    "[Basic]\r\nCloseDataPrinter=0\r\nQueryDataTimeout=10\r\nSaveDataProcess=quillet\r\n"
+    "SerialPortName=/nonexistent/ttyUSB%1\r\n\r\n[Test Info]\r\nCustomer=\r\n"
+    "RegistrationNo=\r\nBatteryModel=\r\nCapacity=\r\n\r\n[Doc Setting]\r\nTitle=\r\n"
+    "Header=\r\nFooter=\r\n";
 
 // Run-log texts without their time stamps.
 QStringList runTexts(const TestAppDir &app)
 {
-    static const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}  "));
+    static const QRegularExpression stamp(
+        QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}  "));
     QStringList texts;
     for (QString line : app.logLines(QStringLiteral("Run"), QStringLiteral("kestrel")))
         texts << line.remove(stamp);
@@ -40,7 +43,8 @@ QStringList runTexts(const TestAppDir &app)
 
 bool anyStartsWith(const QStringList &lines, const QString &prefix)
 {
-    return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &line) { return line.startsWith(prefix); });
+    return std::any_of(lines.cbegin(), lines.cend(),
+                       [&](const QString &line) { return line.startsWith(prefix); });
 }
 
 // chattr +i: the one way to make a folder or file unwritable that also holds for root. Undone in
@@ -90,13 +94,13 @@ void tst_FaultsProcess::survives_data()
     QTest::newRow("Temp folder not writable") << Fault::TempNotWritable << QString();
     QTest::newRow("main.ini read-only")
         << Fault::IniReadOnly << QStringLiteral("ConfigManager Write Failed, File:");
-    QTest::newRow("main.ini deleted while running")
-        << Fault::IniDeletedWhileRunning << QString();
+    QTest::newRow("main.ini deleted while running") << Fault::IniDeletedWhileRunning << QString();
     QTest::newRow("main.ini replaced by garbage while running")
         << Fault::IniGarbageWhileRunning << QStringLiteral("ConfigManager Ignored Lines, File:");
     QTest::newRow("a client holds all ten links")
         << Fault::AllLinksHeld
-        << QStringLiteral("InterfaceManager Accept Failed, Get Nonuse Tcp Interface Failed, Listen Port:35671");
+        << QStringLiteral(
+               "InterfaceManager Accept Failed, Get Nonuse Tcp Interface Failed, Listen Port:35671");
 }
 
 void tst_FaultsProcess::survives()
@@ -214,7 +218,8 @@ void tst_FaultsProcess::survives()
         break;
     case Fault::IniDeletedWhileRunning:
         // A missing file means defaults, and the next reload check writes them to a new file.
-        QVERIFY2(after.startsWith("[Basic]") && after.contains("SerialPortName=/dev/ttyUSB%1"), after.constData());
+        QVERIFY2(after.startsWith("[Basic]") && after.contains("SerialPortName=/dev/ttyUSB%1"),
+                 after.constData());
         break;
     case Fault::IniGarbageWhileRunning:
         // The operator's file, garbage or not, is not thrown away: its lines stay, in order,
@@ -226,9 +231,11 @@ void tst_FaultsProcess::survives()
         QVERIFY(after.startsWith("[Basic]"));
         break;
     }
-    QCOMPARE(QDir(app.path(QStringLiteral("Config"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QFileInfo::exists(app.path(QStringLiteral("Config/main.ini"))) ? QStringList{QStringLiteral("main.ini")}
-                                                                           : QStringList{});
+    QCOMPARE(QDir(app.path(QStringLiteral("Config")))
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QFileInfo::exists(app.path(QStringLiteral("Config/main.ini")))
+                 ? QStringList{QStringLiteral("main.ini")}
+                 : QStringList{});
 }
 
 QTEST_GUILESS_MAIN(tst_FaultsProcess)

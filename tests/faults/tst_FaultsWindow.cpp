@@ -67,7 +67,8 @@ bool hasSocket(qint64 pid)
     for (const QString &name : fds.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
         char target[64] = {};
         const QByteArray path = fds.filePath(name).toLocal8Bit();
-        if (::readlink(path.constData(), target, sizeof(target) - 1) > 0 && qstrncmp(target, "socket:", 7) == 0)
+        if (::readlink(path.constData(), target, sizeof(target) - 1) > 0 &&
+            qstrncmp(target, "socket:", 7) == 0)
             return true;
     }
     return false;
@@ -75,12 +76,14 @@ bool hasSocket(qint64 pid)
 
 bool anyEndsWith(const QStringList &lines, const QString &text)
 {
-    return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &line) { return line.endsWith(text); });
+    return std::any_of(lines.cbegin(), lines.cend(),
+                       [&](const QString &line) { return line.endsWith(text); });
 }
 
 bool anyContains(const QStringList &lines, const QString &text)
 {
-    return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &line) { return line.contains(text); });
+    return std::any_of(lines.cbegin(), lines.cend(),
+                       [&](const QString &line) { return line.contains(text); });
 }
 
 // How many of eleven connections the interface keeps: all ten links when none is stuck, and the
@@ -135,7 +138,10 @@ public:
         qputenv("QUILLET_TEST_PORT", QByteArray::number(interface.listenPort()));
         return m_ready;
     }
-    QPushButton *button(const char *name) { return window.findChild<QPushButton *>(QString::fromLatin1(name)); }
+    QPushButton *button(const char *name)
+    {
+        return window.findChild<QPushButton *>(QString::fromLatin1(name));
+    }
     // Clicks Query and waits until the button is enabled again (the query has ended).
     bool query()
     {
@@ -193,7 +199,12 @@ private:
     bool m_mounted = false;
 };
 
-enum class ExportFault { QuilletKilled, TempNotWritable, DocOnFullFileSystem };
+enum class ExportFault
+{
+    QuilletKilled,
+    TempNotWritable,
+    DocOnFullFileSystem
+};
 
 } // namespace
 
@@ -249,7 +260,8 @@ void tst_FaultsWindow::queryFault()
     QVERIFY2(sim->start(device, {QStringLiteral("--no-pacing")}), qPrintable(sim->errorText()));
     Rig rig; // the window lists the tester's port while it still answers
     QVERIFY(rig.waitListening());
-    QCOMPARE(rig.window.findChild<QComboBox *>(QStringLiteral("usbComboBox"))->currentData().toInt(), testPort);
+    QCOMPARE(rig.window.findChild<QComboBox *>(QStringLiteral("usbComboBox"))->currentData().toInt(),
+             testPort);
 
     // Then the tester turns bad.
     sim->stop();
@@ -289,7 +301,8 @@ void tst_FaultsWindow::exportFault_data()
     QTest::addColumn<QString>("expectedLine");
     QTest::newRow("quillet killed in the middle of a session") << ExportFault::QuilletKilled << QString();
     QTest::newRow("Temp folder not writable")
-        << ExportFault::TempNotWritable << QStringLiteral("SaveDataToDoc Error, Picture Missing, Picture Path:");
+        << ExportFault::TempNotWritable
+        << QStringLiteral("SaveDataToDoc Error, Picture Missing, Picture Path:");
     QTest::newRow("document path on a full file system")
         << ExportFault::DocOnFullFileSystem << QStringLiteral("SaveDataToDoc Error,");
 }
@@ -375,7 +388,8 @@ void tst_FaultsWindow::exportFault()
     const QString nextDoc = folder + QStringLiteral("/next.docx");
     rig.saveAs(nextDoc);
     if (!QTest::qWaitFor([&] { return QFileInfo(nextDoc).isFile(); }, 60000))
-        QFAIL(qPrintable(QStringLiteral("the next export wrote nothing; folder: %1\n").arg(folderEntries(folder).join(QLatin1Char(' '))) +
+        QFAIL(qPrintable(QStringLiteral("the next export wrote nothing; folder: %1\n")
+                             .arg(folderEntries(folder).join(QLatin1Char(' '))) +
                          env.runLogLines().join(QLatin1Char('\n'))));
     QTRY_VERIFY_WITH_TIMEOUT(programPids(helper).isEmpty(), 60000);
     // The failed export stays failed: its job is not handed to the next helper.

@@ -28,7 +28,8 @@ void tst_IniKill::killedWhileWritingLeavesOldOrNewFile()
     QVERIFY(QDir().mkpath(references));
     const QString referenceA = references + QStringLiteral("/a.ini");
     const QString referenceB = references + QStringLiteral("/b.ini");
-    QCOMPARE(QProcess::execute(helper, {QStringLiteral("reference"), app.binDir(), referenceA, referenceB}), 0);
+    QCOMPARE(QProcess::execute(helper, {QStringLiteral("reference"), app.binDir(), referenceA, referenceB}),
+             0);
     QFile fileA(referenceA);
     QFile fileB(referenceB);
     QVERIFY(fileA.open(QIODevice::ReadOnly) && fileB.open(QIODevice::ReadOnly));
