@@ -19,7 +19,7 @@ int kestrelMain(int argc, char *argv[], const std::function<void()> &onEventLoop
         QApplication application(argc, argv);
         QCoreApplication::addLibraryPath(QCoreApplication::applicationDirPath() + QStringLiteral("/plugins"));
         Codec::install();
-        MainUI::installFonts();
+        const bool fontsSubstituted = MainUI::installFonts();
 
         TerminationWatcher termination;
         QObject::connect(&termination, &TerminationWatcher::terminationRequested, &application,
@@ -31,7 +31,10 @@ int kestrelMain(int argc, char *argv[], const std::function<void()> &onEventLoop
         service->setInterfaceReceiver(interface);
         interface->setServiceReceiver(service);
 
-        exitCode = lifecycle.run([service, &onEventLoop] {
+        exitCode = lifecycle.run([service, fontsSubstituted, &onEventLoop] {
+            if (!fontsSubstituted)
+                LogManager::instance()->writeRunLog(QCoreApplication::translate(
+                    "kestrel", "MainUI Font substitution incomplete, SimSun or Arial has no installed replacement"));
             MainUI *window = MainUI::instance();
             window->setServiceReceiver(service);
             service->setWindowReceiver(window);

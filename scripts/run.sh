@@ -9,13 +9,14 @@ stage="$root/stage"
 
 scripts/deps.sh build
 cmake --preset default >/dev/null
-cmake --build --preset default
+# Only what the installed tree and the simulator need; scripts/test.sh builds the rest.
+cmake --build --preset default --target kestrel quillet testersim kestrel_artwork
 cmake --install build/default --prefix "$stage" >/dev/null
 
 # The simulated tester appears as $stage/run/ttyUSB0; kestrel finds it as port 0.
 mkdir -p "$stage/run"
-"$root/build/default/bin/testersim" --link "$stage/run/ttyUSB0" \
-    --scenario "$root/tests/data/default-vehicle.ini" 2>"$stage/run/testersim.log" &
+"$root/build/default/bin/testersim" --scenario "$root/tests/data/vehicle.json" "$stage/run/ttyUSB0" \
+    >/dev/null 2>"$stage/run/testersim.log" &
 simulator=$!
 trap 'kill "$simulator" 2>/dev/null || true' EXIT INT TERM
 for _ in 1 2 3 4 5 6 7 8 9 10; do

@@ -116,7 +116,7 @@ QString batteryText(const BatteryResult &result, Form form)
         voltageMark = markIf(TestRecordRules::isBatteryVoltageMarked(result.voltage), mark);
         // As stored 16 bits a sign-extended byte is 65408 or more, so it is never below the limit.
         percentMark =
-            markIf(result.percent >= 0 && TestRecordRules::isBatteryPercentMarked(result.percent), mark);
+            markIf(TestRecordRules::isBatteryPercentMarked(result.percent), mark);
         standard = TestRecordRules::ratingStandardName(result.ratingStandard);
     }
     if (form == Form::Screen)

@@ -143,7 +143,8 @@ bool isBatteryVoltageMarked(std::uint16_t voltage)
 }
 bool isBatteryPercentMarked(std::int16_t percent)
 {
-    return percent < 45;
+    // Compared as the stored 16 bits: a byte 0xFF is 65535 on the report, far from too low.
+    return static_cast<std::uint16_t>(percent) < 45;
 }
 bool isGroundingResistanceMarked(std::uint16_t resistance)
 {

@@ -236,7 +236,7 @@ void tst_TestRecord::limits_data()
     QTest::newRow("battery voltage 1200") << "batteryVoltage" << 1200 << false;
     QTest::newRow("battery percent 44") << "batteryPercent" << 44 << true;
     QTest::newRow("battery percent 45") << "batteryPercent" << 45 << false;
-    QTest::newRow("battery percent -1") << "batteryPercent" << -1 << true;
+    QTest::newRow("battery percent byte 0xFF (65535)") << "batteryPercent" << -1 << false;
     QTest::newRow("grounding 4") << "grounding" << 4 << true;
     QTest::newRow("grounding 5") << "grounding" << 5 << false;
     QTest::newRow("grounding 3000") << "grounding" << 3000 << false;
