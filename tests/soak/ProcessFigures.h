@@ -22,8 +22,10 @@ struct ProcessFigures
             }
         }
         // The listing itself holds one descriptor while it runs.
-        figures.openFds =
-            int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size()) - 1;
+        figures.openFds = int(QDir(QStringLiteral("/proc/self/fd"))
+                                  .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                                  .size()) -
+                          1;
         return figures;
     }
 

@@ -79,7 +79,8 @@ void tst_ExportSoak::exportsInARow()
     const QString helper = env.dir().binDir() + QStringLiteral("/quillet");
     QVERIFY(QFile::copy(QStringLiteral(QUILLET_PROGRAM), helper));
     const QString title = QStringLiteral(u"蓄电池检测报告");
-    ConfigManager::instance()->setDocSetting({title, QStringLiteral(u"张三汽修"), QStringLiteral(u"第 1 页")});
+    ConfigManager::instance()->setDocSetting(
+        {title, QStringLiteral(u"张三汽修"), QStringLiteral(u"第 1 页")});
 
     TesterSim sim;
     QVERIFY2(sim.start(env.portPath(3), {QStringLiteral("--no-pacing")}), qPrintable(sim.errorText()));
@@ -118,7 +119,8 @@ void tst_ExportSoak::exportsInARow()
         if (i == warmUp)
             warm = ProcessFigures::now();
         // Both formats, alternately.
-        docPath = folder + QStringLiteral("/%1.%2").arg(i, 5, 10, QLatin1Char('0')).arg(i % 2 ? "doc" : "docx");
+        docPath =
+            folder + QStringLiteral("/%1.%2").arg(i, 5, 10, QLatin1Char('0')).arg(i % 2 ? "doc" : "docx");
         paths.append(docPath);
         QTest::mouseClick(saveAsButton, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(docPath).isFile(), 60000);
@@ -138,10 +140,12 @@ void tst_ExportSoak::exportsInARow()
     sim.stop();
     qunsetenv("QUILLET_TEST_PORT");
 
-    const int pictures = int(
-        QDir(env.dir().path(QStringLiteral("Temp"))).entryList({QStringLiteral("*.png")}, QDir::Files).size());
-    qInfo("%d exports in %lld ms; start %s; after %d: %s; end %s; %d report pictures left in Temp", count, elapsed,
-          qPrintable(start.text()), warmUp, qPrintable(warm.text()), qPrintable(end.text()), pictures);
+    const int pictures = int(QDir(env.dir().path(QStringLiteral("Temp")))
+                                 .entryList({QStringLiteral("*.png")}, QDir::Files)
+                                 .size());
+    qInfo("%d exports in %lld ms; start %s; after %d: %s; end %s; %d report pictures left in Temp", count,
+          elapsed, qPrintable(start.text()), warmUp, qPrintable(warm.text()), qPrintable(end.text()),
+          pictures);
 
     // The helper reported every document as written, each under its own path.
     const QStringList runLog = env.runLogLines();

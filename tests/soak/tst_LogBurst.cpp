@@ -58,7 +58,8 @@ Parsed parseRunLog(const QString &directory, int threads, int padding)
                     parsed.faults << name + QStringLiteral(": ") + line.left(80);
                 else
                     parsed.sequences[thread].append(match.captured(2).toInt());
-            } else if (!line.isEmpty() && !line.startsWith(QLatin1Char('\t')) && !line.startsWith(QLatin1Char('='))) {
+            } else if (!line.isEmpty() && !line.startsWith(QLatin1Char('\t')) &&
+                       !line.startsWith(QLatin1Char('='))) {
                 parsed.faults << name + QStringLiteral(": ") + line.left(80);
             }
         }
@@ -68,7 +69,8 @@ Parsed parseRunLog(const QString &directory, int threads, int padding)
 
 QString runLogDirectory(const TestAppDir &app)
 {
-    return app.path(QStringLiteral("Log/Run/") + QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
+    return app.path(QStringLiteral("Log/Run/") +
+                    QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
 }
 
 } // namespace
@@ -170,12 +172,13 @@ void tst_LogBurst::rotationHoldsAtTenFiles()
     qint64 largest = 0;
     for (const QFileInfo &info : files)
         largest = std::max(largest, info.size());
-    qInfo("rotation: %d records of %d bytes, %llu refused and retried, %lld files, largest %lld bytes", records,
-          padding + 45, static_cast<unsigned long long>(retries), qint64(files.size()), largest);
+    qInfo("rotation: %d records of %d bytes, %llu refused and retried, %lld files, largest %lld bytes",
+          records, padding + 45, static_cast<unsigned long long>(retries), qint64(files.size()), largest);
 
     QCOMPARE(files.size(), LogChannel::maxFiles);
     for (int i = 0; i < files.size(); ++i)
-        QCOMPARE(files.at(i).fileName(), QStringLiteral("tst_logburst.run.log.%1").arg(i + 1, 2, 10, QLatin1Char('0')));
+        QCOMPARE(files.at(i).fileName(),
+                 QStringLiteral("tst_logburst.run.log.%1").arg(i + 1, 2, 10, QLatin1Char('0')));
     // A file is closed once it holds 10 MiB; one write-out of the buffer may take it past that.
     QVERIFY(largest <= LogChannel::fullFileBytes + 2 * LogChannel::flushChars + LogManager::maxRecordBytes);
 

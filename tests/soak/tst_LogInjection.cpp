@@ -9,7 +9,8 @@
 
 namespace {
 
-const QRegularExpression stampPattern(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}  (.*)$"));
+const QRegularExpression
+    stampPattern(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}  (.*)$"));
 
 } // namespace
 
@@ -44,19 +45,24 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("logged");
         QTest::newRow("CR LF forging a record")
-            << QStringLiteral("done\r\n2024-01-01 00:00:00.000  forged") << QStringLiteral("done\\r\\n2024-01-01 00:00:00.000  forged");
+            << QStringLiteral("done\r\n2024-01-01 00:00:00.000  forged")
+            << QStringLiteral("done\\r\\n2024-01-01 00:00:00.000  forged");
         QTest::newRow("lone LF") << QStringLiteral("a\nb") << QStringLiteral("a\\nb");
         QTest::newRow("lone CR") << QStringLiteral("a\rb") << QStringLiteral("a\\rb");
-        QTest::newRow("bell and escape sequence")
-            << QStringLiteral("a\x07" "b\x1b[2J") << QStringLiteral("a\\x07b\\x1b[2J");
-        QTest::newRow("NUL does not cut the record") << QString::fromUtf16(u"a\0b", 3) << QStringLiteral("a\\x00b");
+        QTest::newRow("bell and escape sequence") << QStringLiteral("a\x07"
+                                                                    "b\x1b[2J")
+                                                  << QStringLiteral("a\\x07b\\x1b[2J");
+        QTest::newRow("NUL does not cut the record")
+            << QString::fromUtf16(u"a\0b", 3) << QStringLiteral("a\\x00b");
         QTest::newRow("DEL") << QStringLiteral("a\x7f") << QStringLiteral("a\\x7f");
         QTest::newRow("next line (C1)") << QString::fromUtf16(u"a\u0085b") << QStringLiteral("a\\x85b");
-        QTest::newRow("line separator") << QString::fromUtf16(u"a\u2028b\u2029c") << QStringLiteral("a\\u2028b\\u2029c");
+        QTest::newRow("line separator")
+            << QString::fromUtf16(u"a\u2028b\u2029c") << QStringLiteral("a\\u2028b\\u2029c");
         QTest::newRow("GBK text with a break")
             << QString::fromUtf16(u"沪A5K308\n报告") << QString::fromUtf16(u"沪A5K308\\n报告");
         QTest::newRow("tab stays") << QStringLiteral("a\tb") << QStringLiteral("a\tb");
-        QTest::newRow("backslash stays") << QStringLiteral("C:\\new\\report.doc") << QStringLiteral("C:\\new\\report.doc");
+        QTest::newRow("backslash stays")
+            << QStringLiteral("C:\\new\\report.doc") << QStringLiteral("C:\\new\\report.doc");
     }
 
     void controlCharactersAreWrittenVisibly()
@@ -81,7 +87,8 @@ private slots:
         QVERIFY(ConfigManager::instance()->active());
         ConfigManager::instance()->deactive();
         ConfigManager::instance()->exit();
-        const QStringList lines = newLines().filter(QStringLiteral("Not A Number, Group:Basic, Key:QueryDataTimeout"));
+        const QStringList lines =
+            newLines().filter(QStringLiteral("Not A Number, Group:Basic, Key:QueryDataTimeout"));
         QCOMPARE(lines.size(), 1);
         QVERIFY2(lines.first().contains(QStringLiteral("Value:1\\x1b[2J\\x07x,")), qPrintable(lines.first()));
     }
