@@ -92,14 +92,15 @@ void ConfigManager::removeLeftoverWrites() const
 {
     // main.ini is replaced through a temporary file beside it ("main.ini." and six random
     // letters or digits) that is renamed over it. A program killed in the instant between the
-    // two leaves that file behind; the next start removes it.
+    // two leaves that file behind. It is named, not removed: an operator's own "main.ini.backup"
+    // has the same shape, and main.ini itself is whole either way.
     const QFileInfo ini(configFilePath());
     static const QRegularExpression leftover(
         QStringLiteral("^%1\\.[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(ini.fileName())));
     const QDir folder = ini.absoluteDir();
     for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden)) {
-        if (leftover.match(name).hasMatch() && QFile::remove(folder.filePath(name)))
-            writeRunLog(tr("ConfigManager Removed Unfinished Write, File:%1").arg(folder.filePath(name)));
+        if (leftover.match(name).hasMatch())
+            writeRunLog(tr("ConfigManager Possible Unfinished Write Kept, File:%1").arg(folder.filePath(name)));
     }
 }
 

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QRandomGenerator>
 #include <QTest>
 #include <QThread>
@@ -65,20 +66,24 @@ void tst_IniKill::killedWhileWritingLeavesOldOrNewFile()
             QFAIL(qPrintable(QStringLiteral("round %1: main.ini is neither version (%2 bytes)")
                                  .arg(round)
                                  .arg(content.size())));
-        QStringList left = configDir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-        if (left.size() > 1) {
+        static const QRegularExpression temporary(QStringLiteral("^main\\.ini\\.[A-Za-z0-9]{6}$"));
+        const QStringList left = configDir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        for (const QString &name : left) {
+            if (name == QStringLiteral("main.ini"))
+                continue;
             // Killed in the instant between the temporary file's last write and its rename: the
-            // complete new file is left beside main.ini, and the next start removes it.
+            // writer's own temporary file stays beside an intact main.ini, and the next start
+            // names it in the run log and leaves it (an operator's backup has the same shape).
+            QVERIFY2(temporary.match(name).hasMatch(), qPrintable(left.join(QLatin1Char(' '))));
             ++leftovers;
             QCOMPARE(QProcess::execute(helper, {QStringLiteral("start"), app.binDir()}), 0);
-            left = configDir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
             QFile again(iniPath);
             QVERIFY(again.open(QIODevice::ReadOnly));
             QCOMPARE(again.readAll(), content);
+            QVERIFY(QFile::remove(configDir.filePath(name)));
         }
-        QVERIFY2(left == QStringList{QStringLiteral("main.ini")}, qPrintable(left.join(QLatin1Char(' '))));
     }
-    qInfo("killed %d times: %d left version A, %d version B, %d a temporary file removed at the next start",
+    qInfo("killed %d times: %d left version A, %d version B, %d a temporary file beside it",
           kills, seenA, seenB, leftovers);
 }
 
