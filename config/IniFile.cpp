@@ -221,6 +221,10 @@ bool IniFile::setValue(const QString &group, const QString &key, const QString &
         return false;
     if (hasLineBreak(value))
         return false;
+    // Text the file's encoding cannot hold would be written as something else and read back so.
+    const auto holds = [this](const QString &text) { return decode(encode(text)) == text; };
+    if (!holds(group) || !holds(key) || !holds(value))
+        return false;
 
     const qsizetype existing = findKey(group, key);
     if (existing >= 0) {
