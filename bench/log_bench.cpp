@@ -35,7 +35,7 @@ Run runOnce(int records)
     for (int i = 0; i < records; i += burst) {
         // Bursts below the in-flight limit: the writer's own cost is timed, not the wait for the
         // log thread, which the on-disk figure measures.
-        while (log.pendingMessages() > 0)
+        while (log.queuedRecords() > 0)
             QThread::yieldCurrentThread();
         QElapsedTimer burstTimer;
         burstTimer.start();

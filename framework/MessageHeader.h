@@ -23,6 +23,7 @@ enum MessageId : std::uint32_t {
     MSG_THREAD_STARTED = 4,
     MSG_THREAD_STOPPING = 5,
     MSG_SAVE_DATA_REQUEST = 6,
+    MSG_LOG_DRAIN = 7, // the log manager's own wake-up: queued records wait for it
     MSG_QUERY_DATA_REQUEST = 8,
     MSG_QUERY_DATA_FINISHED = 9,
     MSG_BATTERY_RESULT = 16,

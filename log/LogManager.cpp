@@ -120,6 +120,7 @@ bool LogManager::initialize()
     if (!VirtualManager::initialize())
         return false;
     registerMessageHandler(MSG_LOG_RECORD, &LogManager::onLogRecord);
+    registerMessageHandler(MSG_LOG_DRAIN, &LogManager::onLogDrain);
     registerTimerHandler(writeTimerKey, &LogManager::onWriteTimer);
     for (std::size_t i = 0; i < m_channels.size(); ++i)
         m_channels[i].setUp(QString::fromLatin1(categoryWords[i]));
@@ -132,6 +133,7 @@ bool LogManager::exit()
     if (!VirtualManager::exit())
         return false;
     unregisterMessageHandler(MSG_LOG_RECORD);
+    unregisterMessageHandler(MSG_LOG_DRAIN);
     unregisterTimerHandler(writeTimerKey);
     m_mask.store(0);
     return true;
@@ -141,6 +143,10 @@ bool LogManager::active()
 {
     if (!VirtualManager::active())
         return false;
+    {
+        std::lock_guard locker(m_queueLock);
+        m_queueOpen = true;
+    }
     startKeyTimer(writeTimerKey, writeIntervalMs, 0);
     return true;
 }
@@ -148,6 +154,12 @@ bool LogManager::active()
 bool LogManager::deactive()
 {
     stopKeyTimer(writeTimerKey);
+    {
+        // Closed before the stop message is queued: every accepted record is drained by
+        // onThreadStopping, none can arrive after it.
+        std::lock_guard locker(m_queueLock);
+        m_queueOpen = false;
+    }
     return VirtualManager::deactive();
 }
 
@@ -160,6 +172,7 @@ void LogManager::onThreadStarted(const MessageHeader *message)
 
 void LogManager::onThreadStopping(const MessageHeader *message)
 {
+    drainQueue();
     writeOutAll();
     VirtualManager::onThreadStopping(message);
 }
@@ -189,10 +202,46 @@ bool LogManager::writeLog(int flag, const QString &text)
                            .arg(masked, 8, 16, QLatin1Char('0')));
     }
 
-    const bool accepted = postMessage(&record, sizeof(record));
-    if (!accepted)
-        m_refused.fetch_add(1, std::memory_order_relaxed);
-    return accepted;
+    bool wake = false;
+    {
+        std::lock_guard locker(m_queueLock);
+        if (!m_queueOpen || m_queue.size() >= maxPendingMessages()) {
+            m_refused.fetch_add(1, std::memory_order_relaxed);
+            return false;
+        }
+        m_queue.push_back(record);
+        wake = !m_drainPosted;
+        m_drainPosted = true;
+    }
+    if (wake) {
+        const MessageHeader drain{sizeof(MessageHeader), MSG_LOG_DRAIN};
+        if (!postMessage(&drain, sizeof(drain))) {
+            // The record stays queued: the next wake-up or the stop drains it.
+            std::lock_guard locker(m_queueLock);
+            m_drainPosted = false;
+        }
+    }
+    return true;
+}
+
+std::size_t LogManager::queuedRecords() const
+{
+    std::lock_guard locker(m_queueLock);
+    return m_queue.size();
+}
+
+void LogManager::onLogDrain(const MessageHeader *) { drainQueue(); }
+
+void LogManager::drainQueue()
+{
+    {
+        std::lock_guard locker(m_queueLock);
+        m_batch.swap(m_queue);
+        m_drainPosted = false;
+    }
+    for (const LogRecordMessage &record : m_batch)
+        onLogRecord(&record);
+    m_batch.clear();
 }
 
 void LogManager::onLogRecord(const LogRecordMessage *message)

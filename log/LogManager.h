@@ -3,15 +3,16 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <vector>
 
 #include <QString>
 
 #include "LogChannel.h"
 #include "LogFlag.h"
+#include "LogRecordMessage.h"
 #include "Singleton.h"
 #include "VirtualManager.h"
-
-struct LogRecordMessage;
 
 // The run log. Any thread hands it one line with category flags; the log thread appends the
 // time-stamped line to each category's rotated file under Log/<Category>/<program>/.
@@ -44,6 +45,8 @@ public:
 
     // Records refused since construction (log not running or too many in flight).
     std::uint64_t refusedRecords() const { return m_refused.load(std::memory_order_relaxed); }
+    // Records accepted and not yet handed to their channels (at most maxPendingMessages()).
+    std::size_t queuedRecords() const;
 
 protected:
     void onThreadStarted(const MessageHeader *message) override;
@@ -51,10 +54,20 @@ protected:
 
 private:
     void onLogRecord(const LogRecordMessage *message);
+    void onLogDrain(const MessageHeader *message);
+    void drainQueue();
     void onWriteTimer(std::int32_t key);
     void writeOutAll();
 
     std::array<LogChannel, 5> m_channels;
     std::atomic<int> m_mask{0};
     std::atomic<std::uint64_t> m_refused{0};
+
+    // Records travel in batches: a writer appends to the queue and posts one wake-up message only
+    // when none is outstanding, so a burst costs the log thread one event instead of one per line.
+    mutable std::mutex m_queueLock;
+    std::vector<LogRecordMessage> m_queue;
+    std::vector<LogRecordMessage> m_batch; // log thread only
+    bool m_queueOpen = false;
+    bool m_drainPosted = false;
 };
