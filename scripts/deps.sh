@@ -2,6 +2,7 @@
 # Installs the Debian packages kestrel needs that are missing. Fast and silent when nothing is.
 #   scripts/deps.sh build   what building and running needs
 #   scripts/deps.sh test    that, plus the independent readers and tools the test suite uses
+#   scripts/deps.sh fuzz    that, plus clang and its libFuzzer runtime
 set -eu
 
 BUILD_PACKAGES="cmake ninja-build g++ pkgconf mold
@@ -15,7 +16,8 @@ poppler-utils antiword catdoc wv imagemagick"
 case "${1:-build}" in
     build) wanted="$BUILD_PACKAGES" ;;
     test) wanted="$BUILD_PACKAGES $TEST_PACKAGES" ;;
-    *) echo "usage: $0 [build|test]" >&2; exit 2 ;;
+    fuzz) wanted="$BUILD_PACKAGES $TEST_PACKAGES clang libclang-rt-14-dev" ;;
+    *) echo "usage: $0 [build|test|fuzz]" >&2; exit 2 ;;
 esac
 
 missing=""

@@ -10,25 +10,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build/fuzz"
 targets="tester_reply quillet_interface helper_answers main_ini documents"
 
-missing=""
-for package in clang libclang-rt-14-dev; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-        missing="$missing $package"
-    fi
-done
-if [ -n "$missing" ]; then
-    command="apt-get install -y --no-install-recommends$missing"
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "Missing Debian packages. As root, run:" >&2
-        echo "  apt-get update && $command" >&2
-        exit 1
-    fi
-    echo "Installing:$missing"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    # shellcheck disable=SC2086
-    apt-get install -y -qq --no-install-recommends $missing
-fi
+"$root/scripts/deps.sh" fuzz
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DKESTREL_FUZZ=ON -DBUILD_TESTING=OFF \
     -DKESTREL_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -74,4 +56,8 @@ while [ $# -gt 0 ]; do
     wait "$first" || status=1
     [ -z "$second" ] || wait "$second" || status=1
 done
+count=$(echo $targets | wc -w)
+if [ "$status" -eq 0 ]; then
+    echo "fuzz: $count passed, 0 failed"
+fi
 exit "$status"
