@@ -11,7 +11,7 @@
 
 namespace {
 
-struct StreamSpec
+struct StreamLayout
 {
     QString name;
     qsizetype size;
@@ -83,7 +83,7 @@ QJsonObject runCheck(const QString &python, const QStringList &arguments, int *e
 
 } // namespace
 
-Q_DECLARE_METATYPE(QList<StreamSpec>)
+Q_DECLARE_METATYPE(QList<StreamLayout>)
 
 class tst_CompoundFile : public QObject
 {
@@ -113,37 +113,37 @@ void tst_CompoundFile::initTestCase()
 
 void tst_CompoundFile::readersAgree_data()
 {
-    QTest::addColumn<QList<StreamSpec>>("streams");
+    QTest::addColumn<QList<StreamLayout>>("streams");
     const auto s = [](const char *name, qsizetype size) {
-        return StreamSpec{QString::fromLatin1(name), size};
+        return StreamLayout{QString::fromLatin1(name), size};
     };
-    QTest::newRow("no streams") << QList<StreamSpec>{};
+    QTest::newRow("no streams") << QList<StreamLayout>{};
     QTest::newRow("word document set, all small")
-        << QList<StreamSpec>{s("WordDocument", 1500), s("1Table", 700), s("Data", 90)};
+        << QList<StreamLayout>{s("WordDocument", 1500), s("1Table", 700), s("Data", 90)};
     QTest::newRow("word document set, picture large")
-        << QList<StreamSpec>{s("WordDocument", 4608), s("1Table", 2000), s("Data", 250000)};
-    QTest::newRow("empty stream") << QList<StreamSpec>{s("Empty", 0), s("Other", 10)};
-    QTest::newRow("around the mini cut-off") << QList<StreamSpec>{
+        << QList<StreamLayout>{s("WordDocument", 4608), s("1Table", 2000), s("Data", 250000)};
+    QTest::newRow("empty stream") << QList<StreamLayout>{s("Empty", 0), s("Other", 10)};
+    QTest::newRow("around the mini cut-off") << QList<StreamLayout>{
         s("Below", 4095), s("At", 4096), s("Above", 4097), s("One", 1), s("Sector", 512)};
     QTest::newRow("mini FAT longer than one sector")
-        << QList<StreamSpec>{s("A", 4000), s("B", 4000), s("C", 4000), s("D", 4000), s("E", 4000),
+        << QList<StreamLayout>{s("A", 4000), s("B", 4000), s("C", 4000), s("D", 4000), s("E", 4000),
                              s("F", 4000), s("G", 4000), s("H", 4000), s("I", 4000)};
-    QTest::newRow("eleven names need a deeper tree") << QList<StreamSpec>{
+    QTest::newRow("eleven names need a deeper tree") << QList<StreamLayout>{
         s("k", 3),  s("Jj", 5),       s("iii", 7), s("HHHH", 9), s("ggggg", 11), s("FF", 13),
         s("e", 15), s("DDDDDDD", 17), s("cc", 19), s("BBB", 21), s("a", 23)};
     // More than 109 FAT sectors: the FAT list spills into DIFAT sectors.
-    QTest::newRow("DIFAT sectors") << QList<StreamSpec>{s("Big", 9 * 1024 * 1024 + 7), s("Small", 100)};
+    QTest::newRow("DIFAT sectors") << QList<StreamLayout>{s("Big", 9 * 1024 * 1024 + 7), s("Small", 100)};
 }
 
 void tst_CompoundFile::readersAgree()
 {
-    QFETCH(QList<StreamSpec>, streams);
+    QFETCH(QList<StreamLayout>, streams);
     CompoundFile container;
     QList<QByteArray> contents;
     QString error;
-    for (const StreamSpec &spec : streams) {
-        contents << patternBytes(spec.size, quint32(spec.size) + 17);
-        QVERIFY2(container.addStream(spec.name, contents.last(), &error), qPrintable(error));
+    for (const StreamLayout &stream : streams) {
+        contents << patternBytes(stream.size, quint32(stream.size) + 17);
+        QVERIFY2(container.addStream(stream.name, contents.last(), &error), qPrintable(error));
     }
     const QByteArray file = container.build(&error);
     QVERIFY2(!file.isEmpty(), qPrintable(error));
@@ -178,8 +178,8 @@ void tst_CompoundFile::readersAgree()
     QCOMPARE(exitCode, 0);
     const QJsonObject listedStreams = listed.value(QStringLiteral("streams")).toObject();
     QCOMPARE(listedStreams.size(), streams.size());
-    for (const StreamSpec &spec : streams)
-        QCOMPARE(listedStreams.value(spec.name).toInteger(-1), spec.size);
+    for (const StreamLayout &stream : streams)
+        QCOMPARE(listedStreams.value(stream.name).toInteger(-1), stream.size);
 }
 
 // The walker must be able to fail: damage a good container the way a faulty writer would.
