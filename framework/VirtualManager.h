@@ -18,6 +18,8 @@ class QTimerEvent;
 // Base of the long-lived managers: a worker thread of its own, the lifecycle
 // initialize -> active -> deactive -> exit, message handlers run on that thread in posting order,
 // and keyed timers. Other threads only ever post messages to a manager.
+// Stop a running manager (deactive) before destroying it: the destructor here can only end the
+// thread after the derived part is gone, while that thread may still be calling into it.
 class VirtualManager : public QObject, public MessageReceiver
 {
     Q_OBJECT

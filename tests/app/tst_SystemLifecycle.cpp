@@ -14,6 +14,9 @@ class StandInManager final : public VirtualManager
 {
 public:
     StandInManager(QString name, QStringList *journal) : m_name(std::move(name)), m_journal(journal) {}
+    // A failed deactive leaves the thread running; it must end before this part of the object goes,
+    // or the thread may still call into it.
+    ~StandInManager() override { VirtualManager::deactive(); }
     Step failAt = Never;
 
     bool initialize() override { return step(Initialize, QStringLiteral("initialize")) && VirtualManager::initialize(); }
@@ -123,8 +126,6 @@ private Q_SLOTS:
         QCOMPARE(runLogTexts(app), lines);
         if (failing == QStringLiteral("interface") && step == Active)
             QVERIFY(!journal.contains(QStringLiteral("service active")));
-        for (StandInManager *manager : {&config, &interface, &service})
-            manager->deactive(); // leave no thread behind whatever failed
     }
 };
 
