@@ -1,34 +1,13 @@
 #include <QDir>
 #include <QElapsedTimer>
-#include <QPushButton>
 #include <QTest>
 
-#include "ConfigManager.h"
 #include "DocxXml.h"
-#include "InterfaceManager.h"
-#include "MainUI.h"
+#include "ExportRig.h"
 #include "ProcessFigures.h"
-#include "ServiceManager.h"
-#include "TesterSim.h"
-#include "UiTestEnvironment.h"
 #include "ZipEntries.h"
 
 namespace {
-
-// Whether a process is running the program at this path (the helper is started detached, so it
-// is nobody's child here).
-bool programRunning(const QString &program)
-{
-    const QString target = QFileInfo(program).canonicalFilePath();
-    const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &pid : processes) {
-        bool number = false;
-        pid.toInt(&number);
-        if (number && QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).canonicalFilePath() == target)
-            return true;
-    }
-    return false;
-}
 
 // A cheap check of one exported document: the archive opens and its body starts with the title;
 // for the binary format, a whole compound file holding the title's UTF-16 text.
@@ -73,42 +52,13 @@ void tst_ExportSoak::exportsInARow()
     const int count = soakCount("KESTREL_SOAK_EXPORTS", 100);
     const int warmUp = std::max(1, count / 10);
 
-    UiTestEnvironment env({QStringLiteral("SaveDataProcess=quillet")});
-    QVERIFY(env.isReady());
-    env.writePictures();
-    const QString helper = env.dir().binDir() + QStringLiteral("/quillet");
-    QVERIFY(QFile::copy(QStringLiteral(QUILLET_PROGRAM), helper));
     const QString title = QStringLiteral(u"蓄电池检测报告");
-    ConfigManager::instance()->setDocSetting(
-        {title, QStringLiteral(u"张三汽修"), QStringLiteral(u"第 1 页")});
-
-    TesterSim sim;
-    QVERIFY2(sim.start(env.portPath(3), {QStringLiteral("--no-pacing")}), qPrintable(sim.errorText()));
-
-    MainUI window;
-    ServiceManager service;
-    InterfaceManager interface;
-    // A free port, so that the run does not meet other kestrels; the helper takes it from the
-    // environment it inherits.
-    interface.setListenPort(0);
-    interface.setServiceReceiver(&service);
-    service.setWindowReceiver(&window);
-    service.setInterfaceReceiver(&interface);
-    QVERIFY(interface.initialize() && service.initialize());
-    QVERIFY(interface.active() && service.active());
-    QTRY_VERIFY(interface.listenPort() != 0);
-    qputenv("QUILLET_TEST_PORT", QByteArray::number(interface.listenPort()));
-    window.setServiceReceiver(&service);
-
-    auto *queryButton = window.findChild<QPushButton *>(QStringLiteral("queryDataButton"));
-    QTest::mouseClick(queryButton, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(queryButton->isEnabled(), 60000);
+    ExportRig rig({title, QStringLiteral(u"张三汽修"), QStringLiteral(u"第 1 页")});
+    QVERIFY2(rig.start(), qPrintable(rig.errorText()));
+    UiTestEnvironment &env = rig.env();
 
     const QString folder = env.dir().path(QStringLiteral(u"报告"));
     QVERIFY(QDir().mkpath(folder));
-    QString docPath;
-    window.setSaveFileChooser([&](QWidget *, const QString &, const QString &) { return docPath; });
-    auto *saveAsButton = window.findChild<QPushButton *>(QStringLiteral("saveAsButton"));
 
     const ProcessFigures start = ProcessFigures::now();
     ProcessFigures warm;
@@ -119,12 +69,10 @@ void tst_ExportSoak::exportsInARow()
         if (i == warmUp)
             warm = ProcessFigures::now();
         // Both formats, alternately.
-        docPath =
+        const QString docPath =
             folder + QStringLiteral("/%1.%2").arg(i, 5, 10, QLatin1Char('0')).arg(i % 2 ? "doc" : "docx");
         paths.append(docPath);
-        QTest::mouseClick(saveAsButton, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(docPath).isFile(), 60000);
-        QTRY_VERIFY_WITH_TIMEOUT(!programRunning(helper), 60000);
+        QVERIFY2(rig.saveAs(docPath), qPrintable(rig.errorText()));
         const QString fault = documentFault(docPath, title);
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
         // The documents themselves are not what is measured.
@@ -134,11 +82,7 @@ void tst_ExportSoak::exportsInARow()
     const qint64 elapsed = clock.elapsed();
     const ProcessFigures end = ProcessFigures::now();
 
-    QVERIFY(service.deactive() && interface.deactive());
-    service.exit();
-    interface.exit();
-    sim.stop();
-    qunsetenv("QUILLET_TEST_PORT");
+    QVERIFY(rig.stop());
 
     const int pictures = int(QDir(env.dir().path(QStringLiteral("Temp")))
                                  .entryList({QStringLiteral("*.png")}, QDir::Files)
