@@ -26,6 +26,7 @@ enum MessageId : std::uint32_t {
     MSG_LOG_DRAIN = 7, // the log manager's own wake-up: queued records wait for it
     MSG_QUERY_DATA_REQUEST = 8,
     MSG_QUERY_DATA_FINISHED = 9,
+    MSG_LOG_WRITE_OUT = 10, // the log manager writes what it holds now instead of at its next timer
     MSG_BATTERY_RESULT = 16,
     MSG_GROUNDING_RESULT = 17,
     MSG_STARTER_RESULT = 18,

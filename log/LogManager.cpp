@@ -121,6 +121,7 @@ bool LogManager::initialize()
         return false;
     registerMessageHandler(MSG_LOG_RECORD, &LogManager::onLogRecord);
     registerMessageHandler(MSG_LOG_DRAIN, &LogManager::onLogDrain);
+    registerMessageHandler(MSG_LOG_WRITE_OUT, &LogManager::onWriteOut);
     registerTimerHandler(writeTimerKey, &LogManager::onWriteTimer);
     for (std::size_t i = 0; i < m_channels.size(); ++i)
         m_channels[i].setUp(QString::fromLatin1(categoryWords[i]));
@@ -134,6 +135,7 @@ bool LogManager::exit()
         return false;
     unregisterMessageHandler(MSG_LOG_RECORD);
     unregisterMessageHandler(MSG_LOG_DRAIN);
+    unregisterMessageHandler(MSG_LOG_WRITE_OUT);
     unregisterTimerHandler(writeTimerKey);
     m_mask.store(0);
     return true;
@@ -231,6 +233,18 @@ std::size_t LogManager::queuedRecords() const
 }
 
 void LogManager::onLogDrain(const MessageHeader *) { drainQueue(); }
+
+bool LogManager::requestWriteOut()
+{
+    const MessageHeader request{sizeof(MessageHeader), MSG_LOG_WRITE_OUT};
+    return postMessage(&request, sizeof(request));
+}
+
+void LogManager::onWriteOut(const MessageHeader *)
+{
+    drainQueue();
+    writeOutAll();
+}
 
 void LogManager::drainQueue()
 {

@@ -40,6 +40,10 @@ public:
     bool writeDebugLog(QString text) { return writeLog(LogDebug, text); }
     bool writeRunLog(QString text) { return writeLog(LogRun, text); }
 
+    // Any thread: every record accepted so far goes to the files now rather than at the next
+    // timed write-out (for whoever has to read the files soon after, such as tests).
+    bool requestWriteOut();
+
     // The banner written at the first record of a day in each channel.
     static QString banner();
 
@@ -55,6 +59,7 @@ protected:
 private:
     void onLogRecord(const LogRecordMessage *message);
     void onLogDrain(const MessageHeader *message);
+    void onWriteOut(const MessageHeader *message);
     void drainQueue();
     void onWriteTimer(std::int32_t key);
     void writeOutAll();

@@ -75,6 +75,8 @@ QString waitForRunLine(const TestAppDir &app, const QString &prefix, const QStri
 {
     QDeadlineTimer deadline(waitMs);
     while (!deadline.hasExpired()) {
+        LogManager::instance()->requestWriteOut();
+        QTest::qWait(10);
         for (const QString &text : logTexts(app, category))
             if (text.startsWith(prefix))
                 return text;
@@ -87,6 +89,7 @@ QStringList flushedRunLog(const TestAppDir &app, const QString &category)
 {
     const QString marker = QStringLiteral("flush marker %1").arg(QUuid::createUuid().toString());
     LogManager::instance()->writeLog(LogAll, marker);
+    LogManager::instance()->requestWriteOut();
     QDeadlineTimer deadline(waitMs);
     while (!deadline.hasExpired()) {
         const QStringList texts = logTexts(app, category);

@@ -1,5 +1,6 @@
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTest>
@@ -113,6 +114,26 @@ private Q_SLOTS:
         }
         QVERIFY(log.deactive());
         QVERIFY(log.exit());
+    }
+
+    // Records otherwise reach the files at the timed write-out, 3 s after the start at the earliest.
+    void writeOutOnRequestComesBeforeTheTimer()
+    {
+        TestAppDir app;
+        LogManager log;
+        QVERIFY(log.initialize() && log.active());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(log.writeRunLog(QStringLiteral("first")));
+        QVERIFY(log.writeRunLog(QStringLiteral("second")));
+        QVERIFY(log.requestWriteOut());
+        QTRY_COMPARE_WITH_TIMEOUT(records(app, QStringLiteral("Run")).size(), 2, 2000);
+        const bool beforeTimer = clock.elapsed() < 3000;
+        const QStringList lines = records(app, QStringLiteral("Run"));
+        QVERIFY(log.deactive() && log.exit());
+        QVERIFY(beforeTimer);
+        QCOMPARE(textOf(lines.at(0)), QStringLiteral("first"));
+        QCOMPARE(textOf(lines.at(1)), QStringLiteral("second"));
     }
 
     void overlongRecordIsAnnouncedAndCut()
