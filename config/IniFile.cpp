@@ -53,7 +53,14 @@ bool IniFile::load(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(file.errorString());
-    const QByteArray bytes = file.read(maxFileBytes + 1);
+    // In pieces: read(n) reserves all n bytes up front, 4 MiB for a file of a few hundred.
+    QByteArray bytes;
+    while (bytes.size() <= maxFileBytes) {
+        const QByteArray piece = file.read(64 * 1024);
+        if (piece.isEmpty())
+            break;
+        bytes += piece;
+    }
     if (file.error() != QFileDevice::NoError)
         return fail(file.errorString());
     if (bytes.size() > maxFileBytes)
