@@ -56,7 +56,7 @@ bool IniFile::load(const QString &path)
     // In pieces: read(n) reserves all n bytes up front, 4 MiB for a file of a few hundred.
     QByteArray bytes;
     while (bytes.size() <= maxFileBytes) {
-        const QByteArray piece = file.read(64 * 1024);
+        const QByteArray piece = file.read(16 * 1024);
         if (piece.isEmpty())
             break;
         bytes += piece;
