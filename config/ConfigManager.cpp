@@ -84,11 +84,11 @@ bool ConfigManager::initialize()
     // The log singleton must exist before the reload check can log from this manager's thread.
     LogManager::instance();
     registerTimerHandler(reloadTimerKey, &ConfigManager::onReloadTimer);
-    removeLeftoverWrites();
+    reportLeftoverWrites();
     return true;
 }
 
-void ConfigManager::removeLeftoverWrites() const
+void ConfigManager::reportLeftoverWrites() const
 {
     // main.ini is replaced through a temporary file beside it ("main.ini." and six random
     // letters or digits) that is renamed over it. A program killed in the instant between the

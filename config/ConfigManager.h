@@ -62,7 +62,7 @@ private:
     QString readHex(IniFile &ini, const QString &group, const QString &key);
     void writeKeys(const QString &group, const QList<std::pair<QString, QString>> &keys);
     void onReloadTimer(std::int32_t key);
-    void removeLeftoverWrites() const;
+    void reportLeftoverWrites() const;
     void writeRunLog(const QString &text) const;
 
     // Serialises every read-modify-write of main.ini and the store that follows it (setters on
