@@ -380,9 +380,10 @@ void tst_ConfigManager::reloadsAfterHandEdit()
                               QString(), 20000);
 
     writeMainIni(app, "[Basic]\r\nQueryDataTimeout=5\r\nCloseDataPrinter=1\r\n", firstEdit.addSecs(10));
+    // Each value is published on its own as the reload reaches it, so each one is waited for.
     QTRY_COMPARE_WITH_TIMEOUT(active.manager.closeDataPrinter(), true, 20000);
-    QCOMPARE(active.manager.queryDataTimeout(), 10);
-    QCOMPARE(active.manager.testInfo().customer, QString());
+    QTRY_COMPARE_WITH_TIMEOUT(active.manager.queryDataTimeout(), 10, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(active.manager.testInfo().customer, QString(), 20000);
     // The values are stored before the clamped number is written back.
     QTRY_COMPARE_WITH_TIMEOUT(storedValue(app, QStringLiteral("Basic"), QStringLiteral("QueryDataTimeout")),
                               QStringLiteral("10"), 20000);

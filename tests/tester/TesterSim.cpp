@@ -9,6 +9,18 @@ QString TesterSim::program()
     return QStringLiteral(KESTREL_BINARY_DIR "/bin/testersim");
 }
 
+TesterSim::TesterSim()
+{
+    QObject::connect(&m_process, &QProcess::readyReadStandardError, [this] { takeLog(); });
+}
+
+void TesterSim::takeLog()
+{
+    m_log += m_process.readAllStandardError();
+    if (m_log.size() > logKeptBytes)
+        m_log.remove(0, m_log.size() - logKeptBytes);
+}
+
 bool TesterSim::start(const QString &linkPath, const QStringList &options)
 {
     m_process.start(program(), QStringList(options) << linkPath);
@@ -41,12 +53,12 @@ void TesterSim::stop()
         m_process.kill();
         m_process.waitForFinished(10000);
     }
-    m_log += m_process.readAllStandardError();
+    takeLog();
 }
 
 QByteArray TesterSim::log()
 {
-    m_log += m_process.readAllStandardError();
+    takeLog();
     return m_log;
 }
 

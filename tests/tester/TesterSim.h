@@ -8,7 +8,7 @@
 class TesterSim final
 {
 public:
-    TesterSim() = default;
+    TesterSim();
     ~TesterSim() { stop(); }
     TesterSim(const TesterSim &) = delete;
     TesterSim &operator=(const TesterSim &) = delete;
@@ -21,10 +21,14 @@ public:
     void stop();
 
     QString errorText() const { return m_error; }
-    // What the simulator wrote to stderr (one line per request it received).
+    // What the simulator wrote to stderr (one line per request it received); the newest
+    // logKeptBytes only, so that a long run does not grow the test process.
     QByteArray log();
+    static constexpr qsizetype logKeptBytes = 256 * 1024;
 
 private:
+    void takeLog();
+
     QProcess m_process;
     QString m_error;
     QByteArray m_log;
