@@ -196,6 +196,7 @@ private Q_SLOTS:
         RecordingManager manager;
         QVERIFY(manager.initialize());
         QVERIFY(manager.active());
+        QTRY_COMPARE(manager.pendingMessages(), 0u); // the thread-started message holds a slot until handled
         MessageHeader gate{sizeof(MessageHeader), std::uint32_t(gateId)};
         QVERIFY(manager.postMessage(&gate, sizeof(gate)));
         std::uint32_t accepted = 1;
