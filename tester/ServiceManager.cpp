@@ -4,7 +4,6 @@
 #include <memory>
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -13,36 +12,11 @@
 #include "ConfigManager.h"
 #include "HelperProtocol.h"
 #include "LogManager.h"
+#include "ProcessPlatform.h"
 #include "TesterPort.h"
 #include "TesterQuery.h"
 
-#if defined(Q_OS_UNIX)
-#include <cerrno>
-#include <csignal>
-#endif
-
 namespace {
-
-// Whether the detached helper with this id has ended; an unknown id counts as running.
-bool helperEnded(qint64 pid)
-{
-#if defined(Q_OS_UNIX)
-    if (pid <= 0)
-        return false;
-    if (::kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH)
-        return true;
-    // Ended, but not yet reaped by whoever adopted it.
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    return close >= 0 && line.mid(close + 2, 1) == "Z";
-#else
-    Q_UNUSED(pid);
-    return false;
-#endif
-}
 
 // Posts a window message through the receiver set on the manager.
 class WindowPoster final : public MessageReceiver
@@ -150,7 +124,7 @@ void ServiceManager::onSaveData(const SaveDataRequest *request)
 
 void ServiceManager::dropOrphanedSaves()
 {
-    while (!m_pendingSaves.empty() && helperEnded(m_pendingSaves.front().helperPid)) {
+    while (!m_pendingSaves.empty() && detachedProcessEnded(m_pendingSaves.front().helperPid)) {
         LogManager::instance()->writeRunLog(
             tr("Save Data To Doc failed, Process ended before taking the job, Doc Path:%1")
                 .arg(Codec::fromField(m_pendingSaves.front().request.docPath,

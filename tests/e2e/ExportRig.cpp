@@ -87,15 +87,18 @@ bool ExportRig::stop()
     return stopped;
 }
 
-bool programRunning(const QString &program)
+QList<qint64> programPids(const QString &program)
 {
     const QString target = QFileInfo(program).canonicalFilePath();
-    const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &pid : processes) {
+    QList<qint64> pids;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
         bool number = false;
-        pid.toInt(&number);
+        const qint64 pid = entry.toLongLong(&number);
         if (number && QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).canonicalFilePath() == target)
-            return true;
+            pids << pid;
     }
-    return false;
+    return pids;
 }
+
+bool programRunning(const QString &program) { return !programPids(program).isEmpty(); }

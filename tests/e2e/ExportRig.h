@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include "DocSetting.h"
@@ -45,6 +46,7 @@ private:
     bool m_running = false;
 };
 
-// Whether a process is running the program at this path (the helper is started detached, so it
-// is nobody's child here).
+// Ids of the processes running the program at this path, and whether there is one (the helper is
+// started detached, so it is nobody's child here).
+QList<qint64> programPids(const QString &program);
 bool programRunning(const QString &program);

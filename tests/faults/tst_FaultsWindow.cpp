@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include "ConfigManager.h"
+#include "ExportRig.h"
 #include "InterfaceManager.h"
 #include "MainUI.h"
 #include "ServiceManager.h"
@@ -38,21 +39,6 @@ int missingResults(const QWidget &window)
     for (const char *label : resultLabels)
         missing += labelText(window, label).contains(QStringLiteral("------")) ? 1 : 0;
     return missing;
-}
-
-// Pids of the processes running the program at this path (the helper is started detached).
-QList<qint64> programPids(const QString &program)
-{
-    const QString target = QFileInfo(program).canonicalFilePath();
-    QList<qint64> pids;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool number = false;
-        const qint64 pid = entry.toLongLong(&number);
-        if (number && QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).canonicalFilePath() == target)
-            pids << pid;
-    }
-    return pids;
 }
 
 bool hasSocket(qint64 pid)
