@@ -14,6 +14,7 @@
 #include "InterfaceManager.h"
 #include "LogFlag.h"
 #include "LogManager.h"
+#include "SocketTable.h"
 #include "TestAppDir.h"
 
 using namespace HelperProtocol;
@@ -98,6 +99,28 @@ QStringList flushedRunLog(const TestAppDir &app, const QString &category)
         QTest::qWait(100);
     }
     return {};
+}
+
+QStringList reachableBeyondLoopback(quint16 port)
+{
+    QStringList faults;
+    if (const auto listening = SocketTable::listeningAddresses(port)) {
+        if (listening->isEmpty())
+            faults << QStringLiteral("nothing listens on port %1").arg(port);
+        for (const QHostAddress &address : *listening)
+            if (!address.isLoopback())
+                faults << QStringLiteral("listens on %1").arg(address.toString());
+    } else {
+        qInfo("No socket table on this system; only the connection to 127.0.0.2 is tried");
+    }
+
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress(QStringLiteral("127.0.0.2")), port);
+    if (probe.waitForConnected(waitMs))
+        faults << QStringLiteral("accepts a connection to 127.0.0.2");
+    else if (probe.error() != QAbstractSocket::ConnectionRefusedError)
+        faults << QStringLiteral("127.0.0.2 neither accepted nor refused: %1").arg(probe.errorString());
+    return faults;
 }
 
 bool HelperClient::connectTo(quint16 port)

@@ -34,6 +34,12 @@ QString waitForRunLine(const TestAppDir &app, const QString &prefix,
 // before is on disk.
 QStringList flushedRunLog(const TestAppDir &app, const QString &category = QStringLiteral("Run"));
 
+// What would let another machine reach a listener on port; empty when it is bound to the loopback
+// alone. It reads the kernel's socket table and tries 127.0.0.2, an address of the loopback range the
+// listener does not hold: only a socket bound to every address accepts that. No packet leaves the
+// loopback.
+QStringList reachableBeyondLoopback(quint16 port);
+
 // quillet as the service sees it: a blocking raw socket speaking the helper protocol, used from
 // the test thread while the service runs in its own.
 class HelperClient final
