@@ -37,6 +37,8 @@ std::optional<Scenario::FaultKind> faultKind(const QString &name)
         {QStringLiteral("truncated"), Scenario::FaultKind::Truncated},
         {QStringLiteral("extra"), Scenario::FaultKind::ExtraBytes},
         {QStringLiteral("delay"), Scenario::FaultKind::Delay},
+        {QStringLiteral("split"), Scenario::FaultKind::Split},
+        {QStringLiteral("vanish"), Scenario::FaultKind::Vanish},
     };
     const auto found = kinds.find(name);
     if (found == kinds.end())
@@ -135,6 +137,7 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, QString *erro
         fault.kind = *kind;
         fault.value =
             description.value(QLatin1String("value")).toInt(fault.kind == FaultKind::ExtraBytes ? 3 : 0);
+        fault.at = description.value(QLatin1String("at")).toInt(0);
         s.m_faults[{parts[0].toInt(), parts[1].toInt()}] = fault;
     }
     return s;
@@ -156,6 +159,8 @@ QByteArray Scenario::reply(Request request) const
     switch (f.kind) {
     case FaultKind::None:
     case FaultKind::Delay:
+    case FaultKind::Split:
+    case FaultKind::Vanish:
         break;
     case FaultKind::Silent:
         return {};
