@@ -39,6 +39,7 @@ std::optional<Scenario::FaultKind> faultKind(const QString &name)
         {QStringLiteral("delay"), Scenario::FaultKind::Delay},
         {QStringLiteral("split"), Scenario::FaultKind::Split},
         {QStringLiteral("vanish"), Scenario::FaultKind::Vanish},
+        {QStringLiteral("noise"), Scenario::FaultKind::Noise},
     };
     const auto found = kinds.find(name);
     if (found == kinds.end())
@@ -183,6 +184,11 @@ QByteArray Scenario::reply(Request request) const
         break;
     case FaultKind::ExtraBytes:
         bytes.append(QByteArray(qMax(1, f.value), static_cast<char>(0x5A)));
+        break;
+    case FaultKind::Noise:
+        bytes.resize(qMax(0, f.value));
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>(i & 0xFF);
         break;
     }
     return bytes;

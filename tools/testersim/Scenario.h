@@ -25,11 +25,12 @@ public:
         Delay,        // valid frame after a pause (a late reply)
         Split,        // valid frame with pauses inside it
         Vanish,       // the first bytes of a valid frame, then the device goes away
+        Noise,        // `value` bytes counting up from 00 instead of a frame
     };
     struct Fault
     {
         FaultKind kind = FaultKind::None;
-        // ms for Delay and Split, byte count for ExtraBytes, bytes sent before vanishing for Vanish
+        // ms for Delay and Split, byte count for ExtraBytes and Noise, bytes sent before vanishing
         int value = 0;
         // Split: pause only before this byte (0: before every byte after the first)
         int at = 0;
