@@ -93,8 +93,12 @@ bool TesterPort::waitForBytes(int silenceMs)
         const int slice = static_cast<int>(qMin<qint64>(deadline.remainingTime(), stopCheckMs));
         if (m_port->waitForReadyRead(slice) && m_port->bytesAvailable() > 0)
             return true;
-        if (checkGone() || deadline.hasExpired())
+        if (checkGone())
             return false;
+        // This thread may have been kept off the processor past the deadline while bytes arrived:
+        // they came in time, so look once more before giving up.
+        if (deadline.hasExpired())
+            return m_port->waitForReadyRead(0) && m_port->bytesAvailable() > 0;
     }
 }
 
