@@ -77,7 +77,8 @@ QByteArray TesterPort::take(qsizetype maximum)
     // Bytes the system holds for us and the library has not fetched yet count too.
     if (m_port->bytesAvailable() < maximum && !m_port->waitForReadyRead(0))
         checkGone();
-    return m_port->read(maximum);
+    // No more than is there: reading asks the library for a buffer of the size requested.
+    return m_port->read(qMin(maximum, m_port->bytesAvailable()));
 }
 
 bool TesterPort::waitForBytes(int silenceMs)
