@@ -11,7 +11,7 @@
 
 #include "LogManager.h"
 #include "TestAppDir.h"
-#include "TesterPort.h"
+#include "TesterPortSearch.h"
 
 namespace {
 

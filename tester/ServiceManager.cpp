@@ -75,6 +75,18 @@ bool ServiceManager::exit()
     return true;
 }
 
+bool ServiceManager::active()
+{
+    m_stopping.store(false, std::memory_order_release);
+    return VirtualManager::active();
+}
+
+bool ServiceManager::deactive()
+{
+    m_stopping.store(true, std::memory_order_release);
+    return VirtualManager::deactive();
+}
+
 void ServiceManager::postToWindow(const void *message, std::uint32_t length)
 {
     if (MessageReceiver *window = m_window.load())
@@ -89,10 +101,18 @@ void ServiceManager::postToInterface(const void *message, std::uint32_t length)
 
 void ServiceManager::onQueryData(const QueryDataRequest *request)
 {
+    // A query that was still queued when the stop came is not started.
+    if (m_stopping.load(std::memory_order_acquire))
+        return;
     const int number = request->portNumber;
     if (const std::unique_ptr<TesterPort> port = openTesterPort(number)) {
+        port->setStopFlag(&m_stopping);
         WindowPoster window(m_window.load());
         runTesterQuery(*port, window);
+        if (port->state() == TesterPort::State::Stopped) {
+            LogManager::instance()->writeRunLog(tr("Serial Port Query stopped, Port:%1").arg(port->name()));
+            return;
+        }
     } else {
         LogManager::instance()->writeRunLog(tr("Open Serial Port failed, Port:%1").arg(portName(number)));
     }

@@ -24,6 +24,10 @@ public:
 
     bool initialize() override;
     bool exit() override;
+    bool active() override;
+    // Also cuts a running query short (within about TesterPort::stopCheckMs): it posts nothing
+    // more and closes its port, so the stop never waits for the tester's time-outs.
+    bool deactive() override;
 
     // Where query results (9, 16 to 24) and helper responses (34, 36) are posted. Set before
     // active(); the application wires the main window and the interface manager.
@@ -53,4 +57,6 @@ private:
     std::deque<PendingSave> m_pendingSaves;
     std::atomic<MessageReceiver *> m_window{nullptr};
     std::atomic<MessageReceiver *> m_interface{nullptr};
+    // Set by deactive() on the stopping thread, read by the query on the worker thread.
+    std::atomic<bool> m_stopping{false};
 };

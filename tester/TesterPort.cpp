@@ -3,12 +3,11 @@
 #include <utility>
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QSerialPort>
 
 #include "ConfigManager.h"
-#include "LogManager.h"
 #include "SerialPlatform.h"
-#include "TesterProtocol.h"
 
 TesterPort::TesterPort(std::unique_ptr<QSerialPort> port, QString name, int timeout)
     : m_port(std::move(port)), m_name(std::move(name)), m_timeout(timeout)
@@ -21,8 +20,37 @@ TesterPort::~TesterPort()
         m_port->close();
 }
 
+bool TesterPort::stopRequested()
+{
+    if (m_state == State::Open && m_stop && m_stop->load(std::memory_order_acquire))
+        m_state = State::Stopped;
+    return m_state == State::Stopped;
+}
+
+bool TesterPort::checkGone()
+{
+    if (m_state == State::Gone)
+        return true;
+    // A vanished node is the plainest reason; the library's own error text can be a side effect.
+    const QSerialPort::SerialPortError error = m_port->error();
+    if (!serialDeviceMayExist(m_name)) {
+        m_goneReason = QCoreApplication::translate("TesterPort", "Device node vanished");
+    } else if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
+               error == QSerialPort::WriteError) {
+        m_goneReason = m_port->errorString();
+    } else {
+        // A time-out is no failure of the device; it must not linger into the next look.
+        m_port->clearError();
+        return false;
+    }
+    m_state = State::Gone;
+    return true;
+}
+
 qint64 TesterPort::write(const QByteArray &bytes)
 {
+    if (m_state != State::Open)
+        return -1;
     return m_port->write(bytes);
 }
 
@@ -30,37 +58,49 @@ void TesterPort::flush()
 {
     // A write may take T ms per byte; at least one window so a single byte has its chance.
     const qint64 budget = static_cast<qint64>(m_timeout) * qMax<qint64>(1, m_port->bytesToWrite());
-    const int wait = static_cast<int>(qMin<qint64>(budget, 60 * 1000));
-    while (m_port->bytesToWrite() > 0) {
-        if (!m_port->waitForBytesWritten(wait))
+    const QDeadlineTimer deadline(qMin<qint64>(budget, 60 * 1000));
+    while (m_state == State::Open && m_port->bytesToWrite() > 0) {
+        if (stopRequested())
+            return;
+        const int slice = static_cast<int>(qMin<qint64>(deadline.remainingTime(), stopCheckMs));
+        if (!m_port->waitForBytesWritten(slice) && (checkGone() || deadline.hasExpired()))
             break;
     }
-    drainSerialOutput(*m_port);
+    if (m_state == State::Open)
+        drainSerialOutput(*m_port);
 }
 
-QByteArray TesterPort::readAll()
+QByteArray TesterPort::take(qsizetype maximum)
 {
-    QByteArray data = m_port->readAll();
-    bool capped = false;
-    while (data.size() < maxReplyBytes && m_port->waitForReadyRead(m_timeout))
-        data += m_port->readAll();
-    if (data.size() >= maxReplyBytes) {
-        capped = data.size() > maxReplyBytes || m_port->bytesAvailable() > 0 || m_port->waitForReadyRead(0);
-        data.truncate(maxReplyBytes);
+    if (m_state != State::Open || maximum <= 0)
+        return {};
+    // Bytes the system holds for us and the library has not fetched yet count too.
+    if (m_port->bytesAvailable() < maximum && !m_port->waitForReadyRead(0))
+        checkGone();
+    // No more than is there: reading asks the library for a buffer of the size requested.
+    return m_port->read(qMin(maximum, m_port->bytesAvailable()));
+}
+
+bool TesterPort::waitForBytes(int silenceMs)
+{
+    if (m_state != State::Open)
+        return false;
+    if (m_port->bytesAvailable() > 0)
+        return true;
+    const QDeadlineTimer deadline(silenceMs);
+    for (;;) {
+        if (stopRequested())
+            return false;
+        const int slice = static_cast<int>(qMin<qint64>(deadline.remainingTime(), stopCheckMs));
+        if (m_port->waitForReadyRead(slice) && m_port->bytesAvailable() > 0)
+            return true;
+        if (checkGone())
+            return false;
+        // This thread may have been kept off the processor past the deadline while bytes arrived:
+        // they came in time, so look once more before giving up.
+        if (deadline.hasExpired())
+            return m_port->waitForReadyRead(0) && m_port->bytesAvailable() > 0;
     }
-    if (capped)
-        LogManager::instance()->writeRunLog(
-            QCoreApplication::translate("TesterPort",
-                                        "Read Serial Port Data too long, Port:%1, Kept Bytes:%2")
-                .arg(m_name)
-                .arg(maxReplyBytes));
-    return data;
-}
-
-void TesterPort::discardInput()
-{
-    m_port->readAll();
-    m_port->clear(QSerialPort::Input);
 }
 
 QString portName(const QString &pattern, int number)
@@ -94,25 +134,4 @@ std::unique_ptr<TesterPort> openTesterPort(int number)
 {
     const ConfigManager *config = ConfigManager::instance();
     return openTesterPort(config->serialPortName(), number, config->queryDataTimeout());
-}
-
-QList<int> scanTesterPorts(const QString &pattern, int timeout)
-{
-    QList<int> found;
-    for (int number = firstPortNumber; number <= lastPortNumber; ++number) {
-        const std::unique_ptr<TesterPort> port = openTesterPort(pattern, number, timeout);
-        if (!port)
-            continue;
-        QByteArray request = TesterProtocol::request(1, 5);
-        QByteArray reply;
-        if (probeExchange(*port, request, reply))
-            found.append(number);
-    }
-    return found;
-}
-
-QList<int> scanTesterPorts()
-{
-    const ConfigManager *config = ConfigManager::instance();
-    return scanTesterPorts(config->serialPortName(), config->queryDataTimeout());
 }

@@ -1,10 +1,5 @@
 #include "TesterProtocol.h"
 
-#include <QCoreApplication>
-
-#include "LogManager.h"
-#include "TesterPort.h"
-
 namespace TesterProtocol {
 
 QByteArray request(int group, int item)
@@ -58,64 +53,14 @@ ReplyCheck checkReply(QByteArrayView reply, Variant variant)
     return ReplyCheck::Ok;
 }
 
+qsizetype replyFrameSize(QByteArrayView head)
+{
+    if (head.size() < 2)
+        return 0;
+    const auto length = static_cast<unsigned char>(head[1]);
+    if (head[0] != replyStart || length == 0)
+        return unframedReply;
+    return qsizetype(length) + 2;
+}
+
 } // namespace TesterProtocol
-
-namespace {
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("TesterProtocol", text);
-}
-
-bool exchange(TesterPort &port, QByteArray &request, QByteArray &reply, TesterProtocol::Variant variant)
-{
-    using namespace TesterProtocol;
-    LogManager *log = LogManager::instance();
-    const QString name = port.name();
-    const bool dumps = variant == Variant::Query;
-
-    if (!isValidRequest(request)) {
-        log->writeRunLog(tr("Write Serial Port failed, Req Error, Port:%1").arg(name));
-        return false;
-    }
-    request.append(static_cast<char>(checksum(request)));
-
-    // Bytes left from an earlier reply that came too late would be read as this one's reply.
-    port.discardInput();
-    if (port.write(request) == -1) {
-        log->writeRunLog(tr("Write Serial Port failed, Port:%1").arg(name));
-        return false;
-    }
-    port.flush();
-    if (dumps)
-        log->writeDebugLog(tr("Write Serial Port Data, Port:%1, Data: %2").arg(name, hexDump(request)));
-
-    reply = port.readAll();
-    if (dumps)
-        log->writeDebugLog(tr("Read Serial Port Data, Port:%1, Data: %2").arg(name, hexDump(reply)));
-
-    switch (checkReply(reply, variant)) {
-    case ReplyCheck::CommunicationError:
-        log->writeRunLog(tr("Serial Port Communication Error, Port:%1").arg(name));
-        return false;
-    case ReplyCheck::DataError:
-        log->writeRunLog(tr("Serial Port Data Error, Port:%1").arg(name));
-        return false;
-    case ReplyCheck::Ok:
-        break;
-    }
-    request.clear();
-    return true;
-}
-
-} // namespace
-
-bool exchangeFrame(TesterPort &port, QByteArray &request, QByteArray &reply)
-{
-    return exchange(port, request, reply, TesterProtocol::Variant::Query);
-}
-
-bool probeExchange(TesterPort &port, QByteArray &request, QByteArray &reply)
-{
-    return exchange(port, request, reply, TesterProtocol::Variant::Probe);
-}

@@ -6,8 +6,6 @@
 #include <QByteArrayView>
 #include <QString>
 
-class TesterPort;
-
 // The tester's frame protocol: request 55 len group item checksum, reply AA len .. data .. checksum,
 // one request and one reply at a time.
 namespace TesterProtocol {
@@ -15,6 +13,8 @@ namespace TesterProtocol {
 constexpr char requestStart = 0x55;
 constexpr char replyStart = static_cast<char>(0xAA);
 constexpr qsizetype minimumReplySize = 3;
+// The longest reply the length byte can announce: start byte, 255 counted bytes, checksum.
+constexpr qsizetype maximumFramedReplySize = 257;
 // The probe reads the reply's length byte as signed and accepts at most this.
 constexpr int probeMaximumLengthByte = 10;
 
@@ -46,11 +46,11 @@ enum class ReplyCheck
 // checksum of all bytes but the last.
 ReplyCheck checkReply(QByteArrayView reply, Variant variant);
 
-} // namespace TesterProtocol
+// The size of the reply whose first bytes are `head`, framed as the requests are: the length byte
+// counts the bytes after the start byte up to the checksum, so the frame is length + 2 bytes.
+// 0 while fewer than two bytes are known; unframedReply when the head cannot start a framed
+// reply (no start byte 0xAA, or a length byte of 0), which is then read until the line falls silent.
+constexpr qsizetype unframedReply = -1;
+qsizetype replyFrameSize(QByteArrayView head);
 
-// One exchange on an open port. The request comes without checksum; it is appended here and the
-// buffer is emptied on success. `reply` is replaced by what was read. Failures are logged.
-// The query variant also writes hex dumps of both frames to the debug log.
-bool exchangeFrame(TesterPort &port, QByteArray &request, QByteArray &reply);
-// The probe variant: no dumps, stricter about the reply's length byte.
-bool probeExchange(TesterPort &port, QByteArray &request, QByteArray &reply);
+} // namespace TesterProtocol

@@ -8,6 +8,7 @@
 #include "LogManager.h"
 #include "MessageReceiver.h"
 #include "TestRecord.h"
+#include "TesterExchange.h"
 #include "TesterPort.h"
 #include "TesterProtocol.h"
 
@@ -194,41 +195,47 @@ CapacityInfo queryCapacity(QueryExchange &exchange)
 
 void runTesterQuery(TesterPort &port, MessageReceiver &window)
 {
+    // After a stop nothing more reaches the window; after an unplug the remaining messages still
+    // come, empty, without any exchange being tried.
+    const auto deliver = [&port, &window](const auto &message) {
+        if (port.state() != TesterPort::State::Stopped)
+            post(window, message);
+    };
     // Each message starts from an empty request buffer, so a failed frame is never sent again.
     {
         QueryExchange exchange(port);
-        post(window, queryDate(exchange));
+        deliver(queryDate(exchange));
     }
     {
         QueryExchange exchange(port);
-        post(window, queryBattery(exchange));
+        deliver(queryBattery(exchange));
     }
     {
         QueryExchange exchange(port);
-        post(window, queryGrounding(exchange));
+        deliver(queryGrounding(exchange));
     }
     {
         QueryExchange exchange(port);
-        post(window, queryStarter(exchange));
+        deliver(queryStarter(exchange));
     }
     {
         QueryExchange exchange(port);
-        post(window, queryAvg2K(exchange));
+        deliver(queryAvg2K(exchange));
     }
     {
         QueryExchange exchange(port);
-        post(window, queryCharging(exchange, makeCharging3KResult(), 4));
+        deliver(queryCharging(exchange, makeCharging3KResult(), 4));
     }
     {
         QueryExchange exchange(port);
-        post(window, queryCharging(exchange, makeCharging2KResult(), 5));
+        deliver(queryCharging(exchange, makeCharging2KResult(), 5));
     }
     {
         QueryExchange exchange(port);
-        post(window, queryRegistrationNo(exchange));
+        deliver(queryRegistrationNo(exchange));
     }
     {
         QueryExchange exchange(port);
-        post(window, queryCapacity(exchange));
+        deliver(queryCapacity(exchange));
     }
 }

@@ -23,7 +23,7 @@
 #include "LogManager.h"
 #include "ReportText.h"
 #include "ServiceMessages.h"
-#include "TesterPort.h"
+#include "TesterPortSearch.h"
 #include "ui_MainUI.h"
 
 namespace {

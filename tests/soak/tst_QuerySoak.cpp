@@ -1,4 +1,8 @@
+#include <memory>
+#include <vector>
+
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -12,7 +16,9 @@
 #include "TesterSim.h"
 
 // Queries one after another against the simulator at full speed: each one complete, and the
-// process no larger at the end than after warm-up. KESTREL_SOAK_QUERIES sets the count.
+// process no larger at the end than after warm-up. KESTREL_SOAK_QUERIES sets the count;
+// KESTREL_SOAK_HOGS=N runs N busy processes beside it for the whole run, so the simulator and the
+// query compete for every core.
 class tst_QuerySoak : public QObject
 {
     Q_OBJECT
@@ -33,9 +39,8 @@ void tst_QuerySoak::queriesInARow()
     QTemporaryDir links;
     QVERIFY(links.isValid());
     TestAppDir app;
-    // Every answer is read until the line has been quiet this long, so it sets the pace (about 21
-    // times this per query); 20 and 50 ms lost answers on the busy shared machine, so CI uses
-    // 100 ms (KESTREL_SOAK_TIMEOUT sets it for longer runs by hand).
+    // The longest silence before and inside a reply; a reply ends by its length, so this only
+    // has to cover the simulator being scheduled late (KESTREL_SOAK_TIMEOUT sets it by hand).
     const QByteArray ini =
         "[Basic]\r\nQueryDataTimeout=" + QByteArray::number(soakCount("KESTREL_SOAK_TIMEOUT", 100)) +
         "\r\nSerialPortName=" + links.path().toLocal8Bit() + "/ttyUSB%1\r\n";
@@ -49,6 +54,17 @@ void tst_QuerySoak::queriesInARow()
     ServiceManager service;
     service.setWindowReceiver(&window);
     QVERIFY(service.initialize() && service.active());
+
+    // Busy loops in their own processes, killed with the test and ending by themselves after two
+    // hours at the latest ($SECONDS is bash's own clock, so the loop starts no processes).
+    std::vector<std::unique_ptr<QProcess>> hogs;
+    const int hogCount = qEnvironmentVariableIntValue("KESTREL_SOAK_HOGS");
+    for (int h = 0; h < hogCount; ++h) {
+        hogs.push_back(std::make_unique<QProcess>());
+        hogs.back()->start(QStringLiteral("bash"),
+                           {QStringLiteral("-c"), QStringLiteral("while [ $SECONDS -lt 7200 ]; do :; done")});
+        QVERIFY(hogs.back()->waitForStarted(10000));
+    }
 
     const ProcessFigures start = ProcessFigures::now();
     ProcessFigures warm;
@@ -81,11 +97,26 @@ void tst_QuerySoak::queriesInARow()
                 if (messages.at(m) != first.at(m))
                     changed << QString::fromLatin1(messages.at(m).toHex(' '));
             }
-            lost << QStringLiteral("query %1: %2").arg(i).arg(changed.join(QStringLiteral("; ")));
+            // What the run log says about the lost answer (its newest lines).
+            LogManager::instance()->requestWriteOut();
+            QTest::qWait(500);
+            const QStringList said =
+                app.logLines(QStringLiteral("Run")).filter(QStringLiteral("Serial Port"));
+            lost << QStringLiteral("query %1: %2 [%3]")
+                        .arg(i)
+                        .arg(changed.join(QStringLiteral("; ")),
+                             said.mid(said.size() - 2).join(QStringLiteral("; ")));
         }
+        // Progress, so that a run cut short still tells how far it came.
+        if ((i + 1) % 100 == 0)
+            qInfo("%d queries, %lld lost an answer, %lld ms", i + 1, qint64(lost.size()), clock.elapsed());
     }
     const qint64 elapsed = clock.elapsed();
     const ProcessFigures end = ProcessFigures::now();
+    for (const auto &hog : hogs) {
+        hog->kill();
+        hog->waitForFinished(10000);
+    }
 
     QVERIFY(service.deactive() && service.exit());
     sim.stop();
@@ -94,9 +125,10 @@ void tst_QuerySoak::queriesInARow()
     ConfigManager::instance()->deactive();
     ConfigManager::instance()->exit();
 
-    qInfo("%d queries (%lld lost an answer) in %lld ms; start %s; after %d: %s; end %s", count,
-          qint64(lost.size()), elapsed, qPrintable(start.text()), warmUp, qPrintable(warm.text()),
-          qPrintable(end.text()));
+    qInfo("%d queries (%lld lost an answer) in %lld ms beside %d busy processes; start %s; after %d: %s; "
+          "end %s",
+          count, qint64(lost.size()), elapsed, hogCount, qPrintable(start.text()), warmUp,
+          qPrintable(warm.text()), qPrintable(end.text()));
     QVERIFY2(lost.isEmpty(), qPrintable(QStringLiteral("%1 of %2 queries lost an answer; first %3")
                                             .arg(lost.size())
                                             .arg(count)

@@ -1,13 +1,18 @@
 #include <QTest>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "LogManager.h"
 #include "TestAppDir.h"
+#include "TesterExchange.h"
 #include "TesterPort.h"
+#include "TesterPortSearch.h"
 #include "TesterProtocol.h"
 #include "TesterSim.h"
 
@@ -26,6 +31,10 @@ private slots:
     void openFailsForMissingOrBusyPort();
     void exchangeOnRealPort();
     void malformedRequestIsNotSent();
+    void readCap_data();
+    void readCap();
+    void stopCutsAWaitShort_data();
+    void stopCutsAWaitShort();
     void scanListsAnsweringTesters();
 
 private:
@@ -165,6 +174,97 @@ void tst_TesterPort::malformedRequestIsNotSent()
     QCOMPARE(run.size(), 1);
     QVERIFY(run.first().endsWith(QStringLiteral("Write Serial Port failed, Req Error, Port:") + link(22)));
     QCOMPARE(newLines(QStringLiteral("Debug")).filter(link(22)), QStringList());
+}
+
+void tst_TesterPort::readCap_data()
+{
+    QTest::addColumn<int>("sent");
+    QTest::addColumn<bool>("tooLong");
+    QTest::newRow("one byte under the cap") << int(TesterPort::maxReplyBytes - 1) << false;
+    QTest::newRow("exactly the cap") << int(TesterPort::maxReplyBytes) << true;
+    QTest::newRow("one byte over the cap") << int(TesterPort::maxReplyBytes + 1) << true;
+}
+
+// A reply without a frame is read until the line falls silent, but never past the cap; reaching
+// the cap is always logged.
+void tst_TesterPort::readCap()
+{
+    QFETCH(int, sent);
+    QFETCH(bool, tooLong);
+    const QString scenario = writeScenario(
+        m_links.path(), QStringLiteral("noise.json"),
+        QStringLiteral(R"({"faults": {"7,1": {"kind": "noise", "value": %1}}})").arg(sent).toUtf8());
+    QVERIFY(!scenario.isEmpty());
+    TesterSim sim;
+    QVERIFY2(sim.start(link(23), {QStringLiteral("--no-pacing"), QStringLiteral("--scenario"), scenario}),
+             qPrintable(sim.errorText()));
+    std::unique_ptr<TesterPort> port = openTesterPort(pattern(), 23, readWindow);
+    QVERIFY(port);
+
+    QByteArray request = TesterProtocol::request(7, 1);
+    QByteArray reply;
+    QVERIFY(!exchangeFrame(*port, request, reply));
+    QCOMPARE(reply.size(), qMin<qsizetype>(sent, TesterPort::maxReplyBytes));
+    QCOMPARE(reply.at(0), '\0');
+    QCOMPARE(static_cast<unsigned char>(reply.back()), static_cast<unsigned char>((reply.size() - 1) & 0xFF));
+
+    const QStringList run = newLines(QStringLiteral("Run")).filter(link(23));
+    QStringList expected;
+    if (tooLong)
+        expected << QStringLiteral("Read Serial Port Data too long, Port:%1, Kept Bytes:10240").arg(link(23));
+    expected << QStringLiteral("Serial Port Data Error, Port:%1").arg(link(23));
+    QCOMPARE(run.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i)
+        QVERIFY2(run.at(i).endsWith(expected.at(i)), qPrintable(run.at(i)));
+}
+
+void tst_TesterPort::stopCutsAWaitShort_data()
+{
+    QTest::addColumn<QByteArray>("faults");
+    QTest::newRow("waiting for the first byte") << QByteArray(R"({"7,1": {"kind": "silent"}})");
+    QTest::newRow("waiting inside a reply")
+        << QByteArray(R"({"7,1": {"kind": "split", "value": 60000, "at": 3}})");
+}
+
+// With the longest time-out (3600 ms) a stop request still ends the exchange at once, and the port
+// does nothing more afterwards.
+void tst_TesterPort::stopCutsAWaitShort()
+{
+    QFETCH(QByteArray, faults);
+    const QString scenario =
+        writeScenario(m_links.path(), QStringLiteral("stop.json"), R"({"faults": )" + faults + "}");
+    QVERIFY(!scenario.isEmpty());
+    TesterSim sim;
+    QVERIFY2(sim.start(link(24), {QStringLiteral("--no-pacing"), QStringLiteral("--scenario"), scenario}),
+             qPrintable(sim.errorText()));
+    std::unique_ptr<TesterPort> port = openTesterPort(pattern(), 24, 3600);
+    QVERIFY(port);
+    std::atomic<bool> stop{false};
+    port->setStopFlag(&stop);
+
+    QElapsedTimer clock;
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop.store(true);
+    });
+    clock.start();
+    QByteArray request = TesterProtocol::request(7, 1);
+    QByteArray reply;
+    const bool answered = exchangeFrame(*port, request, reply);
+    const qint64 elapsed = clock.elapsed();
+    stopper.join();
+    QVERIFY(!answered);
+    QCOMPARE(port->state(), TesterPort::State::Stopped);
+    // Without the stop the exchange would wait 3600 ms for the next byte.
+    QVERIFY2(elapsed < 1500, qPrintable(QString::number(elapsed)));
+    qInfo("exchange ended %lld ms after it began, the stop came after 300 ms", elapsed);
+
+    request = TesterProtocol::request(1, 5);
+    QVERIFY(!exchangeFrame(*port, request, reply));
+    port.reset();
+    sim.stop();
+    QCOMPARE(sim.log().count("request 55"), 1);
+    QCOMPARE(newLines(QStringLiteral("Run")).filter(link(24)), QStringList());
 }
 
 void tst_TesterPort::scanListsAnsweringTesters()

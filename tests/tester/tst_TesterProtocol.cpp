@@ -19,6 +19,8 @@ private slots:
     void requestValidation();
     void replyValidation_data();
     void replyValidation();
+    void replyFrameSize_data();
+    void replyFrameSize();
     void hexDump_data();
     void hexDump();
 };
@@ -127,6 +129,30 @@ void tst_TesterProtocol::replyValidation()
     QFETCH(ReplyCheck, probe);
     QCOMPARE(checkReply(reply, Variant::Query), query);
     QCOMPARE(checkReply(reply, Variant::Probe), probe);
+}
+
+void tst_TesterProtocol::replyFrameSize_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<qsizetype>("size");
+    QTest::newRow("nothing yet") << QByteArray() << qsizetype(0);
+    QTest::newRow("start byte only") << QByteArray::fromHex("aa") << qsizetype(0);
+    // The length byte counts itself, group and item and the data, as in the requests.
+    QTest::newRow("date reply: length 6") << QByteArray::fromHex("aa060701") << qsizetype(8);
+    QTest::newRow("registration reply: length 0x13") << QByteArray::fromHex("aa13") << qsizetype(21);
+    QTest::newRow("length 1: start, length, checksum") << QByteArray::fromHex("aa01") << qsizetype(3);
+    QTest::newRow("length 0x0b") << QByteArray::fromHex("aa0b") << qsizetype(13);
+    QTest::newRow("length 0xff counts unsigned") << QByteArray::fromHex("aaff") << qsizetype(257);
+    QTest::newRow("length 0: no frame") << QByteArray::fromHex("aa00") << unframedReply;
+    QTest::newRow("start byte 55: no frame") << QByteArray::fromHex("5506") << unframedReply;
+    QTest::newRow("noise") << QByteArray::fromHex("000102") << unframedReply;
+}
+
+void tst_TesterProtocol::replyFrameSize()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(qsizetype, size);
+    QCOMPARE(TesterProtocol::replyFrameSize(head), size);
 }
 
 void tst_TesterProtocol::hexDump_data()

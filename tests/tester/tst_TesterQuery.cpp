@@ -97,6 +97,8 @@ private slots:
     void faultyReply();
     void badDevice_data();
     void badDevice();
+    void deviceGoneEndsTheQuery_data();
+    void deviceGoneEndsTheQuery();
 
 private:
     QString link(int number) const { return m_links.path() + QStringLiteral("/ttyUSB%1").arg(number); }
@@ -274,53 +276,80 @@ void tst_TesterQuery::silentAfterBatteryGroup()
     QCOMPARE(countEndingWith(run, QStringLiteral("Serial Port Communication Error, Port:") + link(6)), 7);
 }
 
+// The vehicle's results with some messages replaced.
+static QList<QByteArray> vehicleWith(const QList<std::pair<int, QByteArray>> &changes)
+{
+    QList<QByteArray> results = vehicleResults();
+    for (const auto &[index, bytes] : changes)
+        results[index] = bytes;
+    return results;
+}
+
 void tst_TesterQuery::faultyReply_data()
 {
     QTest::addColumn<QByteArray>("faults");
-    QTest::addColumn<int>("message"); // index in the query order
-    QTest::addColumn<QByteArray>("result");
-    QTest::addColumn<QString>("logLine"); // %1: port name; empty: nothing logged
+    QTest::addColumn<QList<QByteArray>>("results");
+    QTest::addColumn<QStringList>("runLines"); // in order, %1: port name; nothing else is logged
+    QTest::addColumn<QString>("debugLine");    // %1: port name; empty: none looked for
 
+    const QString dataError = QStringLiteral("Serial Port Data Error, Port:%1");
+    const QString communicationError = QStringLiteral("Serial Port Communication Error, Port:%1");
     TestDate date = makeTestDate();
     QTest::newRow("date: start byte 55")
-        << QByteArray(R"({"7,1": {"kind": "startByte"}})") << 0 << bytesOf(date)
-        << QStringLiteral("Serial Port Data Error, Port:%1");
+        << QByteArray(R"({"7,1": {"kind": "startByte"}})") << vehicleWith({{0, bytesOf(date)}})
+        << QStringList{dataError} << QString();
     GroundingResult grounding = makeGroundingResult();
     QTest::newRow("grounding value: wrong checksum")
-        << QByteArray(R"({"2,2": {"kind": "checksum"}})") << 2 << bytesOf(grounding)
-        << QStringLiteral("Serial Port Data Error, Port:%1");
-    // The query does not look at the length byte; only the port search does.
-    QTest::newRow("battery status: length byte 11")
-        << QByteArray(R"({"1,5": {"kind": "lengthByte11"}})") << 1 << vehicleResults().at(1) << QString();
+        << QByteArray(R"({"2,2": {"kind": "checksum"}})") << vehicleWith({{2, bytesOf(grounding)}})
+        << QStringList{dataError} << QString();
+    // The query does not check the length byte; only the port search does. Its reply is shorter
+    // than the byte says, so it ends at the time-out and the line is let fall silent after it.
+    QTest::newRow("battery status: length byte 11") << QByteArray(R"({"1,5": {"kind": "lengthByte11"}})")
+                                                    << vehicleResults() << QStringList() << QString();
     BatteryResult battery = makeBatteryResult();
     battery.voltage = 1262;
     QTest::newRow("battery rating: frame without data")
-        << QByteArray(R"({"1,2": {"kind": "short"}})") << 1 << bytesOf(battery)
-        << QStringLiteral("Serial Port Data too short, Port:%1, Size:5");
-    StarterResult starter = makeStarterResult();
-    starter.extraValue = 180;
+        << QByteArray(R"({"1,2": {"kind": "short"}})") << vehicleWith({{1, bytesOf(battery)}})
+        << QStringList{QStringLiteral("Serial Port Data too short, Port:%1, Size:5")} << QString();
+    // The reply is complete by its length; what follows it is dropped, and shown in the debug log.
     QTest::newRow("starter voltage: extra trailing bytes")
-        << QByteArray(R"({"3,2": {"kind": "extra"}})") << 3 << bytesOf(starter)
-        << QStringLiteral("Serial Port Data Error, Port:%1");
+        << QByteArray(R"({"3,2": {"kind": "extra"}})") << vehicleResults() << QStringList()
+        << QStringLiteral("Discard Serial Port Data, Port:%1, Data: 5a 5a 5a ");
     CapacityInfo capacity = makeCapacityInfo();
     QTest::newRow("capacity: two bytes only")
-        << QByteArray(R"({"9,1": {"kind": "truncated"}})") << 8 << bytesOf(capacity)
-        << QStringLiteral("Serial Port Communication Error, Port:%1");
+        << QByteArray(R"({"9,1": {"kind": "truncated"}})") << vehicleWith({{8, bytesOf(capacity)}})
+        << QStringList{communicationError} << QString();
     QTest::newRow("capacity: later than the time-out")
-        << QByteArray(R"({"9,1": {"kind": "delay", "value": 1500}})") << 8 << bytesOf(capacity)
-        << QStringLiteral("Serial Port Communication Error, Port:%1");
+        << QByteArray(R"({"9,1": {"kind": "delay", "value": 1500}})") << vehicleWith({{8, bytesOf(capacity)}})
+        << QStringList{communicationError} << QString();
     Avg2KResult avg2K = makeAvg2KResult();
     QTest::newRow("avg2K status silent")
-        << QByteArray(R"({"6,2": {"kind": "silent"}})") << 4 << bytesOf(avg2K)
-        << QStringLiteral("Serial Port Communication Error, Port:%1");
+        << QByteArray(R"({"6,2": {"kind": "silent"}})") << vehicleWith({{4, bytesOf(avg2K)}})
+        << QStringList{communicationError} << QString();
+    // The tester answers the starter status after the read window (100 ms) and then leaves the
+    // avg2K status unanswered: its late starter status (1, PASS) must not become avg2K's.
+    StarterResult starter = makeStarterResult();
+    QTest::newRow("starter status late, avg2K status unanswered")
+        << QByteArray(R"({"3,3": {"kind": "delay", "value": 180}, "6,2": {"kind": "silent"}})")
+        << vehicleWith({{3, bytesOf(starter)}, {4, bytesOf(avg2K)}})
+        << QStringList{communicationError, communicationError}
+        << QStringLiteral("Discard Serial Port Data, Port:%1, Data: aa 04 03 03 01 b5 ");
+    // The rest of a reply that stalls past the read window must not become the next reply.
+    QTest::newRow("date: rest of the reply after 150 ms")
+        << QByteArray(R"({"7,1": {"kind": "split", "value": 150, "at": 3}})")
+        << vehicleWith({{0, bytesOf(date)}}) << QStringList{dataError}
+        << QStringLiteral("Discard Serial Port Data, Port:%1, Data: 01 07 03 1a dc ");
+    QTest::newRow("registration: bytes 30 ms apart")
+        << QByteArray(R"({"8,1": {"kind": "split", "value": 30}})") << vehicleResults() << QStringList()
+        << QString();
 }
 
 void tst_TesterQuery::faultyReply()
 {
     QFETCH(QByteArray, faults);
-    QFETCH(int, message);
-    QFETCH(QByteArray, result);
-    QFETCH(QString, logLine);
+    QFETCH(QList<QByteArray>, results);
+    QFETCH(QStringList, runLines);
+    QFETCH(QString, debugLine);
 
     QFile vehicle(QFINDTESTDATA("../data/vehicle.json"));
     QVERIFY(vehicle.open(QIODevice::ReadOnly));
@@ -336,21 +365,20 @@ void tst_TesterQuery::faultyReply()
     query(7);
 
     QCOMPARE(m_window.ids(), queryOrder);
-    const QList<QByteArray> expected = vehicleResults();
     const QList<QByteArray> received = m_window.messages();
-    for (int i = 0; i < expected.size(); ++i) {
-        if (received.at(i) != (i == message ? result : expected.at(i)))
-            qWarning() << newLines(QStringLiteral("Run")).filter(link(7));
-        QCOMPARE(received.at(i).toHex(' '), (i == message ? result : expected.at(i)).toHex(' '));
-    }
     const QStringList run = newLines(QStringLiteral("Run")).filter(link(7));
-    if (QTest::currentTestFailed())
-        qWarning() << run;
-    if (logLine.isEmpty()) {
-        QCOMPARE(run, QStringList());
-    } else {
-        QCOMPARE(run.size(), 1);
-        QVERIFY2(run.first().endsWith(logLine.arg(link(7))), qPrintable(run.first()));
+    for (int i = 0; i < results.size(); ++i) {
+        if (received.at(i) != results.at(i))
+            qWarning() << run;
+        QCOMPARE(received.at(i).toHex(' '), results.at(i).toHex(' '));
+    }
+    QCOMPARE(run.size(), runLines.size());
+    for (int i = 0; i < runLines.size(); ++i)
+        QVERIFY2(run.at(i).endsWith(runLines.at(i).arg(link(7))), qPrintable(run.at(i)));
+    if (!debugLine.isEmpty()) {
+        const QStringList debug = newLines(QStringLiteral("Debug"));
+        QVERIFY2(countEndingWith(debug, debugLine.arg(link(7))) == 1,
+                 qPrintable(debug.filter(link(7)).join(QLatin1Char('\n'))));
     }
 }
 
@@ -363,8 +391,6 @@ void tst_TesterQuery::badDevice_data()
     QTest::newRow("endless stream of bytes")
         << QStringList{QStringLiteral("--mode"), QStringLiteral("endless")}
         << QStringLiteral("Read Serial Port Data too long, Port:%1, Kept Bytes:10240");
-    QTest::newRow("device gone after three requests")
-        << QStringList{QStringLiteral("--vanish-after"), QStringLiteral("3")} << QString();
 }
 
 void tst_TesterQuery::badDevice()
@@ -381,6 +407,52 @@ void tst_TesterQuery::badDevice()
     QVERIFY(!run.isEmpty());
     if (!logLine.isEmpty())
         QVERIFY(countEndingWith(run, logLine.arg(link(8))) >= 1);
+}
+
+void tst_TesterQuery::deviceGoneEndsTheQuery_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("faults");
+    QTest::addColumn<int>("requests"); // the requests the tester received before it went away
+    QTest::newRow("unplugged after three requests")
+        << QStringList{QStringLiteral("--vanish-after"), QStringLiteral("3")} << QByteArray("{}") << 3;
+    // Date, five battery requests, grounding status and then half of the grounding value.
+    QTest::newRow("unplugged in the middle of a reply")
+        << QStringList() << QByteArray(R"({"2,2": {"kind": "vanish", "value": 3}})") << 8;
+}
+
+// An unplugged tester ends the query: one line says why, nothing more is written to the port, and
+// the window still gets every message and the end of the query.
+void tst_TesterQuery::deviceGoneEndsTheQuery()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, faults);
+    QFETCH(int, requests);
+
+    QFile vehicle(QFINDTESTDATA("../data/vehicle.json"));
+    QVERIFY(vehicle.open(QIODevice::ReadOnly));
+    QByteArray json = vehicle.readAll().trimmed();
+    json.chop(1);
+    json += ", \"faults\": " + faults + "}";
+    const QString scenario = writeScenario(m_links.path(), QStringLiteral("gone.json"), json);
+    QVERIFY(!scenario.isEmpty());
+    TesterSim sim;
+    QVERIFY2(sim.start(link(9),
+                       QStringList{QStringLiteral("--no-pacing"), QStringLiteral("--scenario"), scenario} +
+                           options),
+             qPrintable(sim.errorText()));
+    query(9);
+    QCOMPARE(m_window.ids(), queryOrder);
+    sim.stop();
+    QCOMPARE(sim.log().count("request 55"), requests);
+
+    const QStringList run = newLines(QStringLiteral("Run")).filter(link(9));
+    QVERIFY2(run.size() == 1 && run.first().contains(
+                                    QStringLiteral("Serial Port Device Gone, Port:%1, Reason:").arg(link(9))),
+             qPrintable(run.join(QLatin1Char('\n'))));
+    qInfo() << run.first();
+    const QStringList debug = newLines(QStringLiteral("Debug"));
+    QCOMPARE(debug.filter(QStringLiteral("Write Serial Port Data, Port:") + link(9)).size(), requests);
 }
 
 QTEST_GUILESS_MAIN(tst_TesterQuery)

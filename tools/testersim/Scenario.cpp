@@ -37,6 +37,9 @@ std::optional<Scenario::FaultKind> faultKind(const QString &name)
         {QStringLiteral("truncated"), Scenario::FaultKind::Truncated},
         {QStringLiteral("extra"), Scenario::FaultKind::ExtraBytes},
         {QStringLiteral("delay"), Scenario::FaultKind::Delay},
+        {QStringLiteral("split"), Scenario::FaultKind::Split},
+        {QStringLiteral("vanish"), Scenario::FaultKind::Vanish},
+        {QStringLiteral("noise"), Scenario::FaultKind::Noise},
     };
     const auto found = kinds.find(name);
     if (found == kinds.end())
@@ -135,6 +138,7 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, QString *erro
         fault.kind = *kind;
         fault.value =
             description.value(QLatin1String("value")).toInt(fault.kind == FaultKind::ExtraBytes ? 3 : 0);
+        fault.at = description.value(QLatin1String("at")).toInt(0);
         s.m_faults[{parts[0].toInt(), parts[1].toInt()}] = fault;
     }
     return s;
@@ -156,6 +160,8 @@ QByteArray Scenario::reply(Request request) const
     switch (f.kind) {
     case FaultKind::None:
     case FaultKind::Delay:
+    case FaultKind::Split:
+    case FaultKind::Vanish:
         break;
     case FaultKind::Silent:
         return {};
@@ -178,6 +184,11 @@ QByteArray Scenario::reply(Request request) const
         break;
     case FaultKind::ExtraBytes:
         bytes.append(QByteArray(qMax(1, f.value), static_cast<char>(0x5A)));
+        break;
+    case FaultKind::Noise:
+        bytes.resize(qMax(0, f.value));
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>(i & 0xFF);
         break;
     }
     return bytes;

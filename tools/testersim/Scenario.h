@@ -22,12 +22,18 @@ public:
         Short,        // a valid frame without data bytes
         Truncated,    // only the first two bytes
         ExtraBytes,   // valid frame followed by more bytes
-        Delay,        // valid frame after a pause
+        Delay,        // valid frame after a pause (a late reply)
+        Split,        // valid frame with pauses inside it
+        Vanish,       // the first bytes of a valid frame, then the device goes away
+        Noise,        // `value` bytes counting up from 00 instead of a frame
     };
     struct Fault
     {
         FaultKind kind = FaultKind::None;
-        int value = 0; // ms for Delay, byte count for ExtraBytes
+        // ms for Delay and Split, byte count for ExtraBytes and Noise, bytes sent before vanishing
+        int value = 0;
+        // Split: pause only before this byte (0: before every byte after the first)
+        int at = 0;
     };
     using Request = std::pair<int, int>; // group, item
 

@@ -105,7 +105,7 @@ void Simulator::handleRequest(const QByteArray &frame)
         QByteArray noise(1 + QRandomGenerator::global()->bounded(40), '\0');
         for (char &b : noise)
             b = static_cast<char>(QRandomGenerator::global()->bounded(256));
-        send(noise, frame.size(), 0);
+        send(noise, frame.size());
         break;
     }
     case Mode::Endless:
@@ -119,19 +119,27 @@ void Simulator::handleRequest(const QByteArray &frame)
             logLine("testersim: silent");
         } else {
             const Scenario::Fault fault = m_scenario.fault(request);
-            send(m_scenario.reply(request), frame.size(),
-                 fault.kind == Scenario::FaultKind::Delay ? fault.value : 0);
+            send(m_scenario.reply(request), frame.size(), fault);
+            if (fault.kind == Scenario::FaultKind::Vanish) {
+                vanish();
+                return;
+            }
         }
         break;
     }
 
-    if (m_vanishAfter > 0 && m_requestCount >= m_vanishAfter) {
-        logLine("testersim: vanishing");
-        m_notifier->setEnabled(false);
-        m_endlessTimer->stop();
-        m_device.close();
-        QCoreApplication::quit();
-    }
+    if (m_vanishAfter > 0 && m_requestCount >= m_vanishAfter)
+        vanish();
+}
+
+// The tester unplugged: the device and its link go away and the simulator ends.
+void Simulator::vanish()
+{
+    logLine("testersim: vanishing");
+    m_notifier->setEnabled(false);
+    m_endlessTimer->stop();
+    m_device.close();
+    QCoreApplication::quit();
 }
 
 void Simulator::sleepMs(int ms)
@@ -145,21 +153,40 @@ void Simulator::sleepMs(int ms)
 
 // Sends a reply as the tester would: it starts only once the request's `leadBytes` have crossed
 // the wire, and each byte takes its own wire time, measured from one start so errors do not add up.
-void Simulator::send(const QByteArray &bytes, int leadBytes, int delayMs)
+// The pauses of a split reply are added to that schedule.
+void Simulator::send(const QByteArray &bytes, int leadBytes, const Scenario::Fault &fault)
 {
-    if (delayMs > 0)
-        sleepMs(delayMs);
-    if (bytes.isEmpty())
-        return;
+    if (fault.kind == Scenario::FaultKind::Delay && fault.value > 0)
+        sleepMs(fault.value);
+    qsizetype count = bytes.size();
+    if (fault.kind == Scenario::FaultKind::Vanish)
+        count = fault.value > 0 ? qMin<qsizetype>(fault.value, bytes.size()) : bytes.size() / 2;
+    const auto pauseBefore = [&fault](qsizetype index) {
+        if (fault.kind != Scenario::FaultKind::Split || index == 0)
+            return 0;
+        return fault.at <= 0 || index == fault.at ? fault.value : 0;
+    };
     if (!m_pacing) {
-        m_device.writeAll(bytes, m_stop);
+        // Runs of bytes between pauses go out in one write, as a fast device would send them.
+        qsizetype runStart = 0;
+        for (qsizetype i = 1; i <= count && !stopping(); ++i) {
+            if (i < count && pauseBefore(i) == 0)
+                continue;
+            if (!m_device.writeAll(bytes.mid(runStart, i - runStart), m_stop))
+                return;
+            if (i < count)
+                sleepMs(pauseBefore(i));
+            runStart = i;
+        }
         return;
     }
     timespec start{};
     clock_gettime(CLOCK_MONOTONIC, &start);
-    for (qsizetype i = 0; i < bytes.size() && !stopping(); ++i) {
+    long long pauses = 0;
+    for (qsizetype i = 0; i < count && !stopping(); ++i) {
+        pauses += pauseBefore(i) * 1000000LL;
         const timespec due =
-            addNanoseconds(start, (leadBytes + i + 1) * static_cast<long long>(byteNanoseconds));
+            addNanoseconds(start, (leadBytes + i + 1) * static_cast<long long>(byteNanoseconds) + pauses);
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) != 0 && !stopping()) {
         }
         if (!m_device.writeAll(bytes.mid(i, 1), m_stop))

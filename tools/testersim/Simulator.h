@@ -39,7 +39,10 @@ public:
 private:
     void onReadable();
     void handleRequest(const QByteArray &frame);
-    void send(const QByteArray &bytes, int leadBytes, int delayMs);
+    // `fault` shapes the timing: a pause before the reply (Delay), pauses inside it (Split), or
+    // only its first bytes (Vanish).
+    void send(const QByteArray &bytes, int leadBytes, const Scenario::Fault &fault = {});
+    void vanish();
     void sendEndlessChunk();
     bool stopping() const { return m_stop && *m_stop; }
     void sleepMs(int ms);
