@@ -18,10 +18,24 @@
 namespace {
 
 // One request for one socket: the kernel looks the four-tuple up instead of listing every socket.
+// `answered` tells whether the kernel could be asked at all.
 std::optional<std::uint32_t> ownerFromNetlink(quint32 peer, quint16 peerPort, quint32 local,
-                                              quint16 localPort)
+                                              quint16 localPort, bool &answered)
 {
-    const int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    answered = false;
+    // One netlink socket per thread for the program's life: opening one per connection cost
+    // more than the lookup itself.
+    struct Channel
+    {
+        int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+        ~Channel()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    };
+    thread_local const Channel channel;
+    const int fd = channel.fd;
     if (fd < 0)
         return std::nullopt;
     struct Request
@@ -33,6 +47,8 @@ std::optional<std::uint32_t> ownerFromNetlink(quint32 peer, quint16 peerPort, qu
     request.header.nlmsg_len = sizeof(request);
     request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
     request.header.nlmsg_flags = NLM_F_REQUEST;
+    thread_local std::uint32_t sequence = 0;
+    request.header.nlmsg_seq = ++sequence;
     request.query.sdiag_family = AF_INET;
     request.query.sdiag_protocol = IPPROTO_TCP;
     request.query.idiag_states = ~0u;
@@ -50,9 +66,18 @@ std::optional<std::uint32_t> ownerFromNetlink(quint32 peer, quint16 peerPort, qu
     if (::sendto(fd, &request, sizeof(request), 0, reinterpret_cast<sockaddr *>(&kernel), sizeof(kernel)) ==
         ssize_t(sizeof(request))) {
         alignas(nlmsghdr) char answer[8192];
-        const ssize_t length = ::recv(fd, answer, sizeof(answer), 0);
-        if (length > 0) {
-            const auto *message = reinterpret_cast<const nlmsghdr *>(answer);
+        // Every request gets exactly one answer; one left over from an earlier request is skipped.
+        ssize_t length = 0;
+        const nlmsghdr *message = nullptr;
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            length = ::recv(fd, answer, sizeof(answer), 0);
+            message = reinterpret_cast<const nlmsghdr *>(answer);
+            if (length <= 0 || !NLMSG_OK(message, std::uint32_t(length)) ||
+                message->nlmsg_seq == request.header.nlmsg_seq)
+                break;
+        }
+        if (length > 0 && message->nlmsg_seq == request.header.nlmsg_seq) {
+            answered = true;
             if (NLMSG_OK(message, std::uint32_t(length)) && message->nlmsg_type == SOCK_DIAG_BY_FAMILY &&
                 message->nlmsg_len >= NLMSG_LENGTH(sizeof(inet_diag_msg))) {
                 const auto *found = static_cast<const inet_diag_msg *>(NLMSG_DATA(message));
@@ -64,7 +89,6 @@ std::optional<std::uint32_t> ownerFromNetlink(quint32 peer, quint16 peerPort, qu
             }
         }
     }
-    ::close(fd);
     return owner;
 }
 
@@ -116,9 +140,10 @@ std::optional<std::uint32_t> PeerUser::ownerOf(const QHostAddress &peer, quint16
     // The service listens on IPv4 only.
     if (!peerIsV4 || !localIsV4)
         return std::nullopt;
-    if (const auto owner = ownerFromNetlink(peer4, peerPort, local4, localPort))
-        return owner;
-    return ownerFromProcTable(peer4, peerPort, local4, localPort);
+    bool answered = false;
+    const auto owner = ownerFromNetlink(peer4, peerPort, local4, localPort, answered);
+    // The text table lists every socket, closed ones included: read only when netlink is missing.
+    return answered ? owner : ownerFromProcTable(peer4, peerPort, local4, localPort);
 }
 
 std::uint32_t PeerUser::currentUser()
