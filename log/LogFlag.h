@@ -1,8 +1,7 @@
 #pragma once
 
 // Run-log categories; a record may carry several and is then written to each.
-enum LogFlag : int
-{
+enum LogFlag : int {
     LogOperation = 0x01,
     LogSecurity = 0x02,
     LogCommon = 0x04,

@@ -22,8 +22,7 @@ constexpr std::uint32_t maxMessageLength = 10240;
 // this after the login has no helper behind it any more.
 constexpr int helperReceiveTimeoutMs = 120000;
 
-enum Command : std::uint32_t
-{
+enum Command : std::uint32_t {
     GetSaveDataRequestId = 33,
     GetSaveDataResponseId = 34,
     SetSaveResultRequestId = 35,
@@ -32,16 +31,14 @@ enum Command : std::uint32_t
     WriteRunLogResponseId = 38,
 };
 
-enum SaveDataResult : std::uint32_t
-{
+enum SaveDataResult : std::uint32_t {
     ResultAccessDenied = 0,
     ResultNoExportPending = 1,
     ResultSaveDataFollows = 2,
 };
 
 // Link state-machine classes given to each message by decode and code.
-enum MessageClass : int
-{
+enum MessageClass : int {
     ClassLoginRequest = 1,
     ClassLoginAck = 2,
     ClassSaveResultRequest = 3,
@@ -116,7 +113,8 @@ static_assert(sizeof(WriteRunLogRequest) == 1036 && offsetof(WriteRunLogRequest,
 static_assert(sizeof(WriteRunLogResponse) == 12);
 
 // A zero-filled message of type M with length and command set.
-template <typename M> M make(std::uint32_t command)
+template <typename M>
+M make(std::uint32_t command)
 {
     M message{};
     message.header.msgLength = sizeof(M);
