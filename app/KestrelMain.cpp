@@ -14,6 +14,8 @@
 
 int kestrelMain(int argc, char *argv[], const std::function<void()> &onEventLoop)
 {
+    // Qt may already write a warning while the application object is made.
+    TerminationWatcher::ignoreBrokenPipes();
     int exitCode = 0;
     {
         QApplication application(argc, argv);
@@ -34,7 +36,8 @@ int kestrelMain(int argc, char *argv[], const std::function<void()> &onEventLoop
         exitCode = lifecycle.run([service, fontsSubstituted, &onEventLoop] {
             if (!fontsSubstituted)
                 LogManager::instance()->writeRunLog(QCoreApplication::translate(
-                    "kestrel", "MainUI Font substitution incomplete, SimSun or Arial has no installed replacement"));
+                    "kestrel",
+                    "MainUI Font substitution incomplete, SimSun or Arial has no installed replacement"));
             MainUI *window = MainUI::instance();
             window->setServiceReceiver(service);
             service->setWindowReceiver(window);

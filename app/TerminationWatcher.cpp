@@ -44,6 +44,16 @@ TerminationWatcher::~TerminationWatcher()
 #endif
 }
 
+void TerminationWatcher::ignoreBrokenPipes()
+{
+#ifdef Q_OS_UNIX
+    struct sigaction action = {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGPIPE, &action, nullptr);
+#endif
+}
+
 void TerminationWatcher::onSignal()
 {
 #ifdef Q_OS_UNIX

@@ -16,6 +16,10 @@ public:
     explicit TerminationWatcher(QObject *parent = nullptr);
     ~TerminationWatcher() override;
 
+    // A write to a closed pipe (standard output or error closed by whoever started us) fails
+    // with an error instead of ending the program. Called first thing in main().
+    static void ignoreBrokenPipes();
+
 Q_SIGNALS:
     void terminationRequested();
 

@@ -21,6 +21,7 @@
 #include "InterfaceManager.h"
 #include "InterfaceTestKit.h"
 #include "LogManager.h"
+#include "PeerUser.h"
 #include "TestAppDir.h"
 
 using namespace HelperProtocol;
@@ -128,6 +129,23 @@ int main(int argc, char **argv)
     }
     const QByteArray logLine = writeRunLogRequest("quillet: document written, pages:1");
 
+    // What the owner check costs each accepted connection: lookups of one live connection.
+    double lookupMicros = -1;
+    {
+        HelperClient probe;
+        if (probe.connectTo(port)) {
+            constexpr int lookups = 2000;
+            QElapsedTimer timer;
+            timer.start();
+            int found = 0;
+            for (int i = 0; i < lookups; ++i)
+                found += PeerUser::ownerOf(probe.socket().localAddress(), probe.socket().localPort(),
+                                           probe.socket().peerAddress(), probe.socket().peerPort())
+                             .has_value();
+            lookupMicros = found == lookups ? timer.nsecsElapsed() / 1000.0 / lookups : -1;
+        }
+    }
+
     const qint64 rssStart = settledResidentKiB();
     // A short warm-up round so that one-time allocations (threads, pools, codecs) are not counted.
     int failures = runRound(port, clients, 20, logLine);
@@ -164,7 +182,8 @@ int main(int argc, char **argv)
                 static_cast<long long>(rssStart), static_cast<long long>(rssBefore));
     for (qint64 value : rss)
         std::printf(" %lld", static_cast<long long>(value));
-    std::printf("\nlog records still queued at the end of each round:");
+    std::printf("\npeer owner lookup: %.1f us per connection\n", lookupMicros);
+    std::printf("log records still queued at the end of each round:");
     for (std::uint32_t value : logBacklog)
         std::printf(" %u", value);
     std::printf("\n");

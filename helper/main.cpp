@@ -1,3 +1,5 @@
+#include <csignal>
+
 #include <QCoreApplication>
 
 #include "CQuilletApp.h"
@@ -5,6 +7,10 @@
 
 int main(int argc, char *argv[])
 {
+#ifdef SIGPIPE
+    // A closed standard output or error makes a write fail, not the helper die before its report.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     QCoreApplication application(argc, argv);
     Codec::install();
 

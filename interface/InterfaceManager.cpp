@@ -6,6 +6,7 @@
 
 #include "LogFlag.h"
 #include "LogManager.h"
+#include "PeerUser.h"
 #include "QuilletInterface.h"
 
 namespace {
@@ -59,8 +60,10 @@ void InterfaceManager::onThreadStarted(const MessageHeader *message)
     VirtualManager::onThreadStarted(message);
     // The links exist before the port opens, so no connection can arrive to an empty pool.
     m_pool.reserve(poolSize);
-    for (std::uint32_t id = 0; id < poolSize; ++id)
+    for (std::uint32_t id = 0; id < poolSize; ++id) {
         m_pool.push_back(std::make_unique<QuilletInterface>(id, m_serviceReceiver.load()));
+        m_pool.back()->setTimeLimits(partialMessageLimit, quietLimit);
+    }
     createTcpServer(ServerInfo{m_configuredPort.load(), maxPendingConnections, quilletCodeType});
 }
 
@@ -136,6 +139,11 @@ void InterfaceManager::onAccept()
         QTcpSocket *socket = server->nextPendingConnection();
         if (!socket)
             break;
+        if (!peerIsOwnUser(socket)) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         TcpInterface *link = getNonuseTcpInterface(info.codeType);
         if (!link) {
             // Every connection waiting now is dropped: nothing would accept it when a link frees.
@@ -149,11 +157,31 @@ void InterfaceManager::onAccept()
         }
         writeLog(LogSecurity, tr("InterfaceManager Accept Link, Listen Port:%1, Code Type:%2")
                                   .arg(QString::number(info.listenPort), QString::number(info.codeType)));
-        if (!link->accept(socket, true, false, loginLimit, info.codeType)) {
+        // Time checks on: a connection that never logs in, trickles or falls silent must not hold
+        // one of the ten links for good.
+        if (!link->accept(socket, true, true, loginLimit, info.codeType)) {
             socket->abort();
             socket->deleteLater();
         }
     }
+}
+
+bool InterfaceManager::peerIsOwnUser(QTcpSocket *socket)
+{
+    if (!PeerUser::supported())
+        return true;
+    const std::optional<std::uint32_t> owner = PeerUser::ownerOf(socket->peerAddress(), socket->peerPort(),
+                                                                 socket->localAddress(), socket->localPort());
+    const std::uint32_t own = PeerUser::currentUser();
+    if (owner && *owner == own)
+        return true;
+    writeLog(LogSecurity | LogRun,
+             tr("InterfaceManager Accept Refused, Peer User:%1, Own User:%2, Remote Addr:%3(%4), Local "
+                "Addr:%5(%6)")
+                 .arg(owner ? QString::number(*owner) : QStringLiteral("unknown"), QString::number(own),
+                      socket->peerAddress().toString(), QString::number(socket->peerPort()),
+                      socket->localAddress().toString(), QString::number(socket->localPort())));
+    return false;
 }
 
 TcpInterface *InterfaceManager::getNonuseTcpInterface(std::uint32_t codeType)

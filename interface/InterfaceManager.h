@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "HelperProtocol.h"
@@ -12,6 +13,7 @@
 
 class MessageReceiver;
 class QTcpServer;
+class QTcpSocket;
 class QuilletInterface;
 class TcpInterface;
 
@@ -26,7 +28,12 @@ public:
     static constexpr std::uint32_t poolSize = 10;
     static constexpr std::uint32_t maxPendingConnections = 10;
     static constexpr std::uint32_t quilletCodeType = 1;
-    static constexpr std::uint32_t loginLimit = 10;
+    // Seconds a connection may take to send its login request, and a started message to complete;
+    // a real helper sends each request whole, right after connecting.
+    static constexpr std::uint32_t loginLimit = 5;
+    static constexpr std::uint32_t partialMessageLimit = 5;
+    // Seconds a link may stay silent once logged in: as long as quillet itself waits for an answer.
+    static constexpr std::uint32_t quietLimit = HelperProtocol::helperReceiveTimeoutMs / 1000;
 
     InterfaceManager();
     ~InterfaceManager() override;
@@ -61,6 +68,8 @@ private:
     bool createTcpServer(const ServerInfo &info);
     bool closeTcpServer(QTcpServer *server);
     TcpInterface *getNonuseTcpInterface(std::uint32_t codeType);
+    // Only a program of the user kestrel runs as may use the service.
+    bool peerIsOwnUser(QTcpSocket *socket);
     void onSendMsgToInterface(const HelperProtocol::Header *message);
 
     std::map<QTcpServer *, ServerInfo> m_serverInfoMap;

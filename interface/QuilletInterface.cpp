@@ -67,6 +67,63 @@ QuilletInterface::QuilletInterface(std::uint32_t interfaceId, MessageReceiver *s
 {
 }
 
+QuilletInterface::~QuilletInterface()
+{
+    reportDroppedLines();
+}
+
+void QuilletInterface::sessionStarted()
+{
+    m_windowStart = std::chrono::steady_clock::now();
+    m_windowLines = 0;
+    m_windowBytes = 0;
+    m_sessionLines = 0;
+    m_sessionBytes = 0;
+}
+
+void QuilletInterface::sessionEnded()
+{
+    reportDroppedLines();
+}
+
+bool QuilletInterface::admitRunLogLine(qint64 bytes)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_windowStart >= std::chrono::seconds(1)) {
+        m_windowStart = now;
+        m_windowLines = 0;
+        m_windowBytes = 0;
+    }
+    if (m_windowLines + 1 > runLogLinesPerSecond || m_windowBytes + bytes > runLogBytesPerSecond ||
+        m_sessionLines + 1 > runLogLinesPerSession || m_sessionBytes + bytes > runLogBytesPerSession) {
+        if (m_droppedLines == 0)
+            m_droppedSince = QDateTime::currentDateTime();
+        ++m_droppedLines;
+        m_droppedBytes += std::uint64_t(bytes);
+        return false;
+    }
+    ++m_windowLines;
+    m_windowBytes += bytes;
+    ++m_sessionLines;
+    m_sessionBytes += bytes;
+    return true;
+}
+
+void QuilletInterface::reportDroppedLines()
+{
+    if (m_droppedLines == 0)
+        return;
+    LogManager::instance()->writeLog(
+        LogSecurity | LogRun, tr("QuilletInterface WriteRunLog limit exceeded, dropped %1 lines (%2 bytes) "
+                                 "since %3, Interface Id:%4")
+                                  .arg(m_droppedLines)
+                                  .arg(m_droppedBytes)
+                                  .arg(m_droppedSince.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")))
+                                  .arg(interfaceId()));
+    m_droppedLines = 0;
+    m_droppedBytes = 0;
+}
+
 qsizetype QuilletInterface::decode(QByteArrayView input, QByteArray &message, int &messageClass, bool &error)
 {
     messageClass = ClassOrdinary;
@@ -74,11 +131,13 @@ qsizetype QuilletInterface::decode(QByteArrayView input, QByteArray &message, in
     Header header;
     if (!peekHeader(input, header))
         return 0;
-    // A length the protocol cannot have means the framing is lost: everything held is dropped.
-    // Checked before waiting for the rest, which for such a length would never come.
+    // A length the protocol cannot have means the framing is lost: where the next message starts
+    // cannot be known, so the link is closed. Checked before waiting for the rest, which for such a
+    // length might never come.
     if (header.msgLength < headerLength || header.msgLength > maxMessageLength) {
         writeRunLog(tr("QuilletInterface::decode Error, msgLength:%1").arg(header.msgLength));
         error = true;
+        framingLost();
         return input.size();
     }
     if (input.size() < static_cast<qsizetype>(header.msgLength))
@@ -165,7 +224,14 @@ bool QuilletInterface::onDecodeMessage(const QByteArray &message)
     case WriteRunLogRequestId: {
         const qsizetype textBytes =
             std::min<qsizetype>(header.msgLength - headerLength, sizeof(WriteRunLogRequest::text));
-        writeRunLog(oneLine(Codec::fromField(message.constData() + headerLength, textBytes)));
+        const char *text = message.constData() + headerLength;
+        const qsizetype lineBytes = qstrnlen(text, std::size_t(textBytes));
+        // Past the budget the line is counted, not written; the peer is answered all the same.
+        if (admitRunLogLine(lineBytes)) {
+            // Lines dropped before this one are told first, so the record sits where they were.
+            reportDroppedLines();
+            writeRunLog(oneLine(Codec::fromField(text, textBytes)));
+        }
         const auto response = make<WriteRunLogResponse>(WriteRunLogResponseId);
         send(QByteArray(reinterpret_cast<const char *>(&response), sizeof(response)));
         return true;

@@ -60,6 +60,9 @@ void TcpInterface::reset()
     m_loginExpected = false;
     m_checkTimeouts = false;
     m_loginPending = false;
+    m_framingLost = false;
+    m_partialTicks = -1;
+    m_waitTicks = 0;
     m_peerAddress.clear();
     m_peerPort = 0;
     m_localAddress.clear();
@@ -99,11 +102,15 @@ bool TcpInterface::accept(QTcpSocket *socket, bool loginExpected, bool checkTime
     m_localAddress = m_socket->localAddress();
     m_localPort = m_socket->localPort();
 
+    connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {
+        if (m_socket && m_socket->bytesToWrite() <= maxWriteBacklog && m_socket->bytesAvailable() > 0)
+            continueLater();
+    });
+    sessionStarted();
+
     // Bytes that arrived before the signals were connected would otherwise wait for the next ones.
-    if (m_socket->bytesAvailable() > 0 && !m_readQueued) {
-        m_readQueued = true;
-        QMetaObject::invokeMethod(this, &TcpInterface::onRead, Qt::QueuedConnection);
-    }
+    if (m_socket->bytesAvailable() > 0)
+        continueLater();
     return true;
 }
 
@@ -122,25 +129,58 @@ bool TcpInterface::acceptsClass(int messageClass) const
 
 void TcpInterface::onRead()
 {
-    m_readQueued = false;
+    // New bytes from the peer: it is not silent.
     m_tick = 0;
     // Traffic is what a keep-alive waits for.
     m_shakeMisses = 0;
+    processHeld();
+}
 
+void TcpInterface::continueLater()
+{
+    if (m_readQueued)
+        return;
+    m_readQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_readQueued = false;
+            processHeld();
+        },
+        Qt::QueuedConnection);
+}
+
+void TcpInterface::processHeld()
+{
+    // TCP is a byte stream: one notification may hold several messages, and each one counts.
     for (int handled = 0; m_socket && m_socket->isOpen() && m_socket->bytesAvailable() > 0; ++handled) {
+        // Until the login is answered the state it decides is unknown; what follows waits for it.
+        // A peer that does not read its answers is not read either.
+        if (m_loginPending || m_socket->bytesToWrite() > maxWriteBacklog) {
+            m_partialTicks = -1;
+            return;
+        }
         if (handled == messagesPerTurn) {
-            if (!m_readQueued) {
-                m_readQueued = true;
-                QMetaObject::invokeMethod(this, &TcpInterface::onRead, Qt::QueuedConnection);
-            }
+            continueLater();
             return;
         }
         const QByteArray held = m_socket->peek(receiveWindow);
         int messageClass = HelperProtocol::ClassOrdinary;
         bool error = false;
+        m_framingLost = false;
         const qsizetype consumed = std::min(decode(held, m_readMsg, messageClass, error), held.size());
-        if (consumed <= 0)
+        if (m_framingLost) {
+            writeLog(LogDebug, tr("Read Buffer:  %1").arg(bytesAsText(held)));
+            close();
             return;
+        }
+        if (consumed <= 0) {
+            // The start of a message: the clock of its completion starts with its first byte.
+            if (m_partialTicks < 0)
+                m_partialTicks = 0;
+            return;
+        }
+        m_partialTicks = -1;
         m_socket->skip(consumed);
         writeLog(LogDebug, tr("Read Buffer:  %1").arg(bytesAsText(QByteArrayView(held).first(consumed))));
         if (error || !acceptsClass(messageClass))
@@ -149,6 +189,8 @@ void TcpInterface::onRead()
             m_loginPending = true;
         onDecodeMessage(m_readMsg);
     }
+    if (m_socket && m_socket->bytesAvailable() == 0)
+        m_partialTicks = -1;
 }
 
 bool TcpInterface::send(const QByteArray &message)
@@ -165,6 +207,7 @@ bool TcpInterface::send(const QByteArray &message)
         return false;
     }
     writeLog(LogDebug, tr("Send Buffer:  %1").arg(bytesAsText(m_sendMsg)));
+    m_tick = 0;
     if (!onSendCodeMessage(m_sendMsg)) {
         writeLog(LogRun, tr("TcpInterface Send Code Message Failed, Interface Id:%1, Code Type:%2")
                              .arg(number(m_interfaceId), number(m_codeType)));
@@ -221,6 +264,8 @@ void TcpInterface::loginSuccessful()
     m_loginPending = false;
     m_state = Linked;
     m_tick = 0;
+    // Requests that came behind the login request are handled now, in order.
+    continueLater();
 }
 
 void TcpInterface::loginFailed()
@@ -248,14 +293,22 @@ void TcpInterface::closeTcpInterface()
     close();
 }
 
+void TcpInterface::setTimeLimits(std::uint32_t partialSeconds, std::uint32_t quietSeconds)
+{
+    m_partialLimit = partialSeconds;
+    m_quietLimit = quietSeconds;
+}
+
 void TcpInterface::releaseSocket()
 {
     if (!m_socket)
         return;
+    sessionEnded();
     disconnect(m_socket, nullptr, this, nullptr);
     m_state = Unlinked;
     m_inUse = false;
     m_loginPending = false;
+    m_partialTicks = -1;
     m_socket->deleteLater();
     m_socket = nullptr;
 }
@@ -283,31 +336,58 @@ void TcpInterface::onError(QAbstractSocket::SocketError code)
         releaseSocket();
 }
 
+void TcpInterface::timedOut(const char *text)
+{
+    writeLog(LogSecurity | LogRun, describeLink(text));
+    close();
+}
+
 void TcpInterface::onTick()
 {
-    if (!m_checkTimeouts)
+    if (!m_checkTimeouts || !m_socket)
         return;
     ++m_tick;
+    ++m_waitTicks;
+    // A message started and never finished holds the link whatever its state: a slow trickle of
+    // bytes keeps it from being silent, so its clock does not restart with each byte.
+    if (m_partialLimit > 0 && m_partialTicks >= 0 && ++m_partialTicks > m_partialLimit) {
+        m_partialTicks = -1;
+        writeLog(
+            LogSecurity | LogRun,
+            tr("TcpInterface Partial Message Timeout, Code Type:%1, Interface State:%2, Remote Addr:%3(%4), "
+               "Local Addr:%5(%6), Interface Id:%7, Held Bytes:%8")
+                .arg(number(m_codeType), number(m_state), m_peerAddress.toString(), number(m_peerPort),
+                     m_localAddress.toString(), number(m_localPort), number(m_interfaceId),
+                     number(std::uint64_t(m_socket->bytesAvailable()))));
+        close();
+        return;
+    }
     switch (m_state) {
     case WaitLoginRequest:
-        if (m_tick > m_limit) {
+        // Once the login request is in, the peer waits for our answer: only silence beyond what
+        // it would wait itself ends the link then.
+        if (m_loginPending ? (m_quietLimit > 0 && m_tick > m_quietLimit) : m_waitTicks > m_limit) {
             m_state = LoginRequestTimeout;
-            writeLog(LogSecurity | LogRun,
-                     describeLink("TcpInterface Wait Login Requst Timeout, Code Type:%1, Interface State:%2, "
-                                  "Remote Addr:%3(%4), Local Addr:%5(%6), Interface Id:%7"));
-            close();
+            timedOut("TcpInterface Wait Login Requst Timeout, Code Type:%1, Interface State:%2, "
+                     "Remote Addr:%3(%4), Local Addr:%5(%6), Interface Id:%7");
         }
         break;
     case Linked:
+        if (m_quietLimit > 0) {
+            if (m_tick > m_quietLimit) {
+                m_state = ShakeHandTimeout;
+                timedOut("TcpInterface Shake Hand Timeout, Code Type:%1, Interface State:%2, "
+                         "Remote Addr:%3(%4), Local Addr:%5(%6), Interface Id:%7");
+            }
+            break;
+        }
         if (m_tick > m_limit) {
             m_tick = 0;
             ++m_shakeMisses;
             if (m_shakeMisses > 1) {
                 m_state = ShakeHandTimeout;
-                writeLog(LogSecurity | LogRun,
-                         describeLink("TcpInterface Shake Hand Timeout, Code Type:%1, Interface State:%2, "
-                                      "Remote Addr:%3(%4), Local Addr:%5(%6), Interface Id:%7"));
-                close();
+                timedOut("TcpInterface Shake Hand Timeout, Code Type:%1, Interface State:%2, "
+                         "Remote Addr:%3(%4), Local Addr:%5(%6), Interface Id:%7");
                 break;
             }
         }

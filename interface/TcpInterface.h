@@ -31,6 +31,8 @@ public:
     // Messages handled per read notification before the rest is left to a queued continuation,
     // so one busy peer cannot starve the other links of the thread.
     static constexpr int messagesPerTurn = 64;
+    // Answers not yet taken by a peer beyond which its requests are left unread until it reads.
+    static constexpr qint64 maxWriteBacklog = 64 * 1024;
 
     explicit TcpInterface(std::uint32_t interfaceId, QObject *parent = nullptr);
     ~TcpInterface() override;
@@ -39,6 +41,10 @@ public:
     // Takes the socket (and its ownership); fails when none is given or the link is in use.
     bool accept(QTcpSocket *socket, bool loginExpected, bool checkTimeouts, std::uint32_t limit,
                 std::uint32_t codeType);
+    // With time checks on: a started message may stay incomplete for at most partialSeconds, and a
+    // linked peer (or one whose login is being answered) may be silent for at most quietSeconds.
+    // 0 leaves a check out; the quiet check then falls back to the keep-alive periods of `limit`.
+    void setTimeLimits(std::uint32_t partialSeconds, std::uint32_t quietSeconds);
     // Codes a host-order message and hands it to the protocol for writing.
     bool send(const QByteArray &message);
     // Closes the socket after what is pending has been written; the link is freed on disconnection.
@@ -60,6 +66,10 @@ public:
     virtual void loginSuccessful();
     virtual void loginFailed();
 
+    // Called when the link takes a connection and when it lets it go.
+    virtual void sessionStarted() {}
+    virtual void sessionEnded() {}
+
 public slots:
     void onRead();
     void onDisconnect();
@@ -68,6 +78,8 @@ public slots:
 
 protected:
     QTcpSocket *socket() const { return m_socket; }
+    // For decode: the byte stream cannot be framed any more, so the link is closed after this call.
+    void framingLost() { m_framingLost = true; }
     // One 1-second tick of the time-out machine; the link's timer calls it.
     void onTick();
     void timerEvent(QTimerEvent *event) override;
@@ -75,6 +87,10 @@ protected:
 private:
     void reset();
     void releaseSocket();
+    // Handles the complete messages held by the socket, in order.
+    void processHeld();
+    void continueLater();
+    void timedOut(const char *text);
     bool acceptsClass(int messageClass) const;
     QString describeLink(const char *text) const;
     QString describeLogin(const char *text) const;
@@ -90,7 +106,16 @@ private:
     bool m_checkTimeouts = false;
     // A login request has been handed on and its answer not yet sent; a second one is refused so
     // that one connection cannot take two export jobs.
+    // Later messages wait in the socket meanwhile, so they are handled in order once it is sent.
     bool m_loginPending = false;
+    bool m_framingLost = false;
+    std::uint32_t m_partialLimit = 0;
+    std::uint32_t m_quietLimit = 0;
+    // Ticks since the first byte of a message that is still incomplete; -1 while none is.
+    std::int64_t m_partialTicks = -1;
+    // Ticks since the connection was taken: the login must come within `limit` of it, whatever
+    // else the peer sends meanwhile.
+    std::uint32_t m_waitTicks = 0;
     LinkState m_state = Unlinked;
     QHostAddress m_peerAddress;
     quint16 m_peerPort = 0;

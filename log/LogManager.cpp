@@ -109,9 +109,11 @@ LogManager::~LogManager() = default;
 QString LogManager::banner()
 {
     const QString line1 = QStringLiteral("=========  Kestrel run log  =========");
-    const QString line2 = QStringLiteral("\t  Version: Kestrel V0.1 \r\n\t  Name: Kestrel \r\n\t  Build Time(") +
-                          QStringLiteral(__DATE__ " " __TIME__) + QStringLiteral(")");
-    const QString line3 = QStringLiteral("=======================  Records follow, newest last  =========================");
+    const QString line2 =
+        QStringLiteral("\t  Version: Kestrel V0.1 \r\n\t  Name: Kestrel \r\n\t  Build Time(") +
+        QStringLiteral(__DATE__ " " __TIME__) + QStringLiteral(")");
+    const QString line3 =
+        QStringLiteral("=======================  Records follow, newest last  =========================");
     return tr("%1\r\n%2\r\n%3\r\n").arg(line1, line2, line3);
 }
 
@@ -209,6 +211,16 @@ bool LogManager::writeLog(int flag, const QString &text)
         std::lock_guard locker(m_queueLock);
         if (!m_queueOpen || m_queue.size() >= maxPendingMessages()) {
             m_refused.fetch_add(1, std::memory_order_relaxed);
+            if (m_queueOpen) {
+                bool first = true;
+                for (std::size_t i = 0; i < m_lost.size(); ++i) {
+                    first = first && m_lost[i] == 0;
+                    if (masked & (1 << i))
+                        ++m_lost[i];
+                }
+                if (first)
+                    m_lostSinceMs = QDateTime::currentMSecsSinceEpoch();
+            }
             return false;
         }
         m_queue.push_back(record);
@@ -232,7 +244,10 @@ std::size_t LogManager::queuedRecords() const
     return m_queue.size();
 }
 
-void LogManager::onLogDrain(const MessageHeader *) { drainQueue(); }
+void LogManager::onLogDrain(const MessageHeader *)
+{
+    drainQueue();
+}
 
 bool LogManager::requestWriteOut()
 {
@@ -248,27 +263,59 @@ void LogManager::onWriteOut(const MessageHeader *)
 
 void LogManager::drainQueue()
 {
+    std::array<std::uint64_t, 5> lost{};
+    qint64 lostSinceMs = 0;
     {
         std::lock_guard locker(m_queueLock);
         m_batch.swap(m_queue);
         m_drainPosted = false;
+        lost.swap(m_lost);
+        lostSinceMs = m_lostSinceMs;
     }
     for (const LogRecordMessage &record : m_batch)
         onLogRecord(&record);
     m_batch.clear();
-}
-
-void LogManager::onLogRecord(const LogRecordMessage *message)
-{
-    const QString line = Codec::fromField(message->text, sizeof(message->text));
-    const QDate date = today();
+    // The records refused came after every record of this batch and before any later one.
+    const QDateTime since = QDateTime::fromMSecsSinceEpoch(lostSinceMs);
     for (std::size_t i = 0; i < m_channels.size(); ++i) {
-        if (message->flag & (1 << i))
-            m_channels[i].append(line, date);
+        if (lost[i] > 0) {
+            m_channels[i].countLost(lost[i], since);
+            m_channels[i].reportLost(today());
+        }
     }
 }
 
-void LogManager::onWriteTimer(std::int32_t) { writeOutAll(); }
+namespace {
+
+// The record's bytes up to its zero; a double-byte character cut in two at the limit loses its
+// first half, so that no file holds half a character.
+QByteArrayView recordBytes(const LogRecordMessage &message)
+{
+    const qsizetype length = qsizetype(qstrnlen(message.text, sizeof(message.text)));
+    if (length < LogManager::maxRecordBytes || !Codec::isGbk())
+        return QByteArrayView(message.text, length);
+    qsizetype i = 0;
+    while (i < length)
+        i += static_cast<unsigned char>(message.text[i]) >= 0x81 ? 2 : 1;
+    return QByteArrayView(message.text, i > length ? length - 1 : length);
+}
+
+} // namespace
+
+void LogManager::onLogRecord(const LogRecordMessage *message)
+{
+    const QByteArrayView line = recordBytes(*message);
+    const QDate date = today();
+    for (std::size_t i = 0; i < m_channels.size(); ++i) {
+        if (message->flag & (1 << i))
+            m_channels[i].appendBytes(line, date);
+    }
+}
+
+void LogManager::onWriteTimer(std::int32_t)
+{
+    writeOutAll();
+}
 
 void LogManager::writeOutAll()
 {

@@ -49,6 +49,9 @@ public:
 
     // Records refused since construction (log not running or too many in flight).
     std::uint64_t refusedRecords() const { return m_refused.load(std::memory_order_relaxed); }
+    // Lost records of one category (0 Operation ... 4 Run) not yet told in a record in its file.
+    // Log thread, or after deactive().
+    std::uint64_t untoldLost(int channel) const { return m_channels.at(std::size_t(channel)).untoldLost(); }
     // Records accepted and not yet handed to their channels (at most maxPendingMessages()).
     std::size_t queuedRecords() const;
 
@@ -75,4 +78,8 @@ private:
     std::vector<LogRecordMessage> m_batch; // log thread only
     bool m_queueOpen = false;
     bool m_drainPosted = false;
+    // Records refused while the queue was full, per category, and when the first of them was:
+    // told in each category's file as soon as the queue has room again.
+    std::array<std::uint64_t, 5> m_lost{};
+    qint64 m_lostSinceMs = 0;
 };

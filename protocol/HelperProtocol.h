@@ -18,6 +18,9 @@ constexpr std::uint16_t port = 35671;
 constexpr std::uint32_t accessCode = 0x4E7A19C3;
 constexpr std::uint32_t headerLength = 12;
 constexpr std::uint32_t maxMessageLength = 10240;
+// How long quillet waits for each answer before it gives up. A link that stays silent longer than
+// this after the login has no helper behind it any more.
+constexpr int helperReceiveTimeoutMs = 120000;
 
 enum Command : std::uint32_t {
     GetSaveDataRequestId = 33,

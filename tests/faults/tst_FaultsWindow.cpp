@@ -1,5 +1,3 @@
-#include <sys/mount.h>
-
 #include <csignal>
 #include <memory>
 
@@ -16,6 +14,7 @@
 #include "InterfaceManager.h"
 #include "MainUI.h"
 #include "ServiceManager.h"
+#include "SmallFileSystem.h"
 #include "TesterSim.h"
 #include "UiTestEnvironment.h"
 
@@ -147,42 +146,6 @@ public:
 
 private:
     bool m_ready = false;
-};
-
-// A kernel file system of a given size mounted by the test; unmounted in the destructor.
-class SmallFileSystem final
-{
-public:
-    SmallFileSystem(const QString &folder, const QByteArray &size) : m_folder(folder)
-    {
-        QDir().mkpath(folder);
-        const QByteArray options = "size=" + size;
-        m_mounted = ::mount("tmpfs", folder.toLocal8Bit().constData(), "tmpfs", 0, options.constData()) == 0;
-    }
-    ~SmallFileSystem()
-    {
-        if (m_mounted)
-            ::umount2(m_folder.toLocal8Bit().constData(), MNT_DETACH);
-    }
-    bool isMounted() const { return m_mounted; }
-    // Fills the file system up to its last few bytes.
-    bool fill() const
-    {
-        QFile filler(m_folder + QStringLiteral("/filler"));
-        if (!filler.open(QIODevice::WriteOnly))
-            return false;
-        const QByteArray block(4096, 'x');
-        while (filler.write(block) == block.size() && filler.flush()) {
-        }
-        QByteArray tail(1, 'x');
-        while (filler.write(tail) == 1 && filler.flush()) {
-        }
-        return true;
-    }
-
-private:
-    QString m_folder;
-    bool m_mounted = false;
 };
 
 enum class ExportFault

@@ -287,6 +287,79 @@ private Q_SLOTS:
                  .isEmpty());
     }
 
+    // What follows a login request waits until the login is answered, then is handled in order.
+    void messagesBehindALoginWaitForItsAnswer()
+    {
+        ProbeInterface link(7);
+        std::unique_ptr<QTcpSocket> client;
+        QTcpSocket *serverSide = nullptr;
+        QVERIFY(connectPair(client, serverSide));
+        QVERIFY(link.accept(serverSide, true, false, 10, 1));
+        client->write("1737");
+        QTRY_COMPARE(link.handled, QByteArray("1"));
+        QTest::qWait(50);
+        QCOMPARE(link.handled, QByteArray("1"));
+        link.loginSuccessful();
+        QTRY_COMPARE(link.handled, QByteArray("1737"));
+    }
+
+    void timeLimitsOfALink_data()
+    {
+        QTest::addColumn<QByteArray>("sentAtStart");
+        QTest::addColumn<bool>("logsIn");
+        QTest::addColumn<bool>("talksEachTick");
+        QTest::addColumn<int>("ticksKept");
+        QTest::addColumn<QString>("line");
+        // Login limit 3 ticks, quiet limit 5.
+        const QString loginTimeout =
+            QStringLiteral("TcpInterface Wait Login Requst Timeout, Code Type:1, Interface State:4, ");
+        QTest::newRow("never logs in") << QByteArray() << false << false << 3 << loginTimeout;
+        // Traffic that is no login request does not stop the login clock.
+        QTest::newRow("talks but never logs in") << QByteArray() << false << true << 3 << loginTimeout;
+        // Once the request is in, the link waits for its own answer as long as the peer would.
+        QTest::newRow("login waits for its answer") << QByteArray("1") << false << false << 5 << loginTimeout;
+        QTest::newRow("silent once linked")
+            << QByteArray("1") << true << false << 5
+            << QStringLiteral("TcpInterface Shake Hand Timeout, Code Type:1, Interface State:7, ");
+    }
+
+    // Ticks are driven by hand: the link stays through ticksKept ticks and is closed with its
+    // line at the next one.
+    void timeLimitsOfALink()
+    {
+        QFETCH(QByteArray, sentAtStart);
+        QFETCH(bool, logsIn);
+        QFETCH(bool, talksEachTick);
+        QFETCH(int, ticksKept);
+        QFETCH(QString, line);
+        ProbeInterface link(8);
+        link.setTimeLimits(3, 5);
+        std::unique_ptr<QTcpSocket> client;
+        QTcpSocket *serverSide = nullptr;
+        QVERIFY(connectPair(client, serverSide));
+        QVERIFY(link.accept(serverSide, true, true, 3, 1));
+        if (!sentAtStart.isEmpty()) {
+            client->write(sentAtStart);
+            QTRY_COMPARE(link.handled, sentAtStart);
+        }
+        if (logsIn)
+            link.loginSuccessful();
+        for (int i = 0; i < ticksKept; ++i) {
+            if (talksEachTick) {
+                client->write("7");
+                QVERIFY(client->waitForBytesWritten(waitMs));
+                QTest::qWait(20);
+            }
+            link.onTick();
+        }
+        QVERIFY(link.inUse());
+        QCOMPARE(client->state(), QAbstractSocket::ConnectedState);
+        link.onTick();
+        QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
+        QTRY_VERIFY(!link.inUse());
+        QCOMPARE(waitForRunLine(*m_app, line).left(line.size()), line);
+    }
+
     void destroyingABusyLinkClosesItsSocket()
     {
         auto link = std::make_unique<ProbeInterface>(4);

@@ -12,9 +12,13 @@
 
 namespace {
 
-QString program() { return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName(); }
+QString program()
+{
+    return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+}
 
-const QRegularExpression stampPattern(QStringLiteral("^(\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3})  (.*)$"));
+const QRegularExpression
+    stampPattern(QStringLiteral("^(\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3})  (.*)$"));
 
 // The record lines of a category (banner and blank lines left out).
 QStringList records(const TestAppDir &app, const QString &category)
@@ -26,7 +30,10 @@ QStringList records(const TestAppDir &app, const QString &category)
     return result;
 }
 
-QString textOf(const QString &line) { return stampPattern.match(line).captured(2); }
+QString textOf(const QString &line)
+{
+    return stampPattern.match(line).captured(2);
+}
 
 void makeFile(const QString &path, qint64 size, const QDateTime &modified = QDateTime())
 {
@@ -67,9 +74,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("flag");
         QTest::addColumn<QStringList>("categories");
-        const QStringList all{QStringLiteral("Operation"), QStringLiteral("Security"), QStringLiteral("Common"),
-                              QStringLiteral("Debug"), QStringLiteral("Run")};
-        QTest::newRow("security|run") << 0x12 << QStringList{QStringLiteral("Security"), QStringLiteral("Run")};
+        const QStringList all{QStringLiteral("Operation"), QStringLiteral("Security"),
+                              QStringLiteral("Common"), QStringLiteral("Debug"), QStringLiteral("Run")};
+        QTest::newRow("security|run")
+            << 0x12 << QStringList{QStringLiteral("Security"), QStringLiteral("Run")};
         QTest::newRow("debug") << 0x08 << QStringList{QStringLiteral("Debug")};
         QTest::newRow("all") << 0x1F << all;
         QTest::newRow("unknown bits only") << 0x60 << QStringList{};
@@ -86,8 +94,9 @@ private Q_SLOTS:
         log.writeLog(flag, QStringLiteral("one line"));
         QVERIFY(log.deactive());
         QString stamp;
-        for (const QString &category : {QStringLiteral("Operation"), QStringLiteral("Security"),
-                                        QStringLiteral("Common"), QStringLiteral("Debug"), QStringLiteral("Run")}) {
+        for (const QString &category :
+             {QStringLiteral("Operation"), QStringLiteral("Security"), QStringLiteral("Common"),
+              QStringLiteral("Debug"), QStringLiteral("Run")}) {
             const QStringList lines = records(app, category);
             QCOMPARE(lines.size(), categories.contains(category) ? 1 : 0);
             if (lines.isEmpty())
@@ -146,8 +155,9 @@ private Q_SLOTS:
         QVERIFY(log.deactive());
         const QStringList common = records(app, QStringLiteral("Common"));
         QCOMPARE(common.size(), 1);
-        QCOMPARE(textOf(common.first()),
-                 QStringLiteral("Log length limit exceeded, max length:1023, log length:2000, log Flag:00000010"));
+        QCOMPARE(
+            textOf(common.first()),
+            QStringLiteral("Log length limit exceeded, max length:1023, log length:2000, log Flag:00000010"));
         const QStringList run = records(app, QStringLiteral("Run"));
         QCOMPARE(run.size(), 1);
         QCOMPARE(Codec::toBytes(run.first()).size(), 1023); // time stamp included
@@ -178,13 +188,15 @@ private Q_SLOTS:
             QVERIFY(log.deactive());
             QVERIFY(log.exit());
         }
-        const QString file = app.path(QStringLiteral("Log/Run/%1/%2.run.log.01").arg(program(), program().toLower()));
+        const QString file =
+            app.path(QStringLiteral("Log/Run/%1/%2.run.log.01").arg(program(), program().toLower()));
         const QString text = Codec::toText(app.readFile(file.mid(app.root().size() + 1)));
         const QString banner = LogManager::banner();
         QVERIFY(text.startsWith(banner));
         QVERIFY(text.contains(QStringLiteral("start 0\r\n\r\n") + banner));
         QCOMPARE(text.count(banner), 2);
-        QVERIFY(banner.contains(QStringLiteral("\t  Version: Kestrel V0.1 \r\n\t  Name: Kestrel \r\n\t  Build Time(")));
+        QVERIFY(banner.contains(
+            QStringLiteral("\t  Version: Kestrel V0.1 \r\n\t  Name: Kestrel \r\n\t  Build Time(")));
         QVERIFY(QRegularExpression(QStringLiteral("^={9}  .+  ={9}\r\n")).match(banner).hasMatch());
         QVERIFY(QRegularExpression(QStringLiteral("\r\n={23}  .+  ={25}\r\n$")).match(banner).hasMatch());
     }
@@ -209,6 +221,26 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(dir + QStringLiteral("/kestrel.run.log.09")).size(), LogChannel::fullFileBytes);
         QVERIFY(QFileInfo(dir + QStringLiteral("/kestrel.run.log.10")).size() < 1000);
         QCOMPARE(channel.currentFile(), dir + QStringLiteral("/kestrel.run.log.10"));
+    }
+
+    // A file never passes 10 MiB: what would take it past goes to the next file, and the file
+    // it did not fit in is left as it was.
+    void rotationComesBeforeTheLimit()
+    {
+        TestAppDir app;
+        LogChannel channel;
+        channel.setUp(QStringLiteral("Run"), QStringLiteral("Kestrel"));
+        const QString dir = channel.directory();
+        const QString first = dir + QStringLiteral("/kestrel.run.log.01");
+        makeFile(first, LogChannel::fullFileBytes - 50);
+        // The day's banner and the record: more than the 50 bytes left.
+        channel.append(QStringLiteral("next file"));
+        channel.writeOut();
+        QCOMPARE(QFileInfo(first).size(), LogChannel::fullFileBytes - 50);
+        QCOMPARE(channel.currentFile(), dir + QStringLiteral("/kestrel.run.log.02"));
+        QFile second(channel.currentFile());
+        QVERIFY(second.open(QIODevice::ReadOnly));
+        QVERIFY(second.readAll().endsWith("next file\r\n"));
     }
 
     void housekeepingRemovesForeignAndOldFilesOnlyWhenNaming()
