@@ -11,9 +11,9 @@ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libzip-dev
 librsvg2-bin fontconfig fonts-liberation2 fonts-wqy-microhei
 xvfb xauth"
 
-# dpkg-shlibdeps (dpkg-dev) computes the package's library dependencies; the validators check
-# the menu entry and the AppStream data. The package test uses them too.
-CHECK_PACKAGE_PACKAGES="dpkg-dev desktop-file-utils appstream"
+# dpkg-shlibdeps (dpkg-dev) computes the package's library dependencies; lintian and the validators
+# check the package, its menu entry and its AppStream data. The package test uses them too.
+CHECK_PACKAGE_PACKAGES="dpkg-dev lintian desktop-file-utils appstream"
 
 TEST_PACKAGES="libreoffice-writer-nogui python3 python3-docx python3-olefile
 poppler-utils antiword catdoc wv imagemagick $CHECK_PACKAGE_PACKAGES"
@@ -22,7 +22,7 @@ case "${1:-build}" in
     build) wanted="$BUILD_PACKAGES" ;;
     test) wanted="$BUILD_PACKAGES $TEST_PACKAGES" ;;
     fuzz) wanted="$BUILD_PACKAGES $TEST_PACKAGES clang libclang-rt-14-dev" ;;
-    package) wanted="$BUILD_PACKAGES $CHECK_PACKAGE_PACKAGES lintian" ;;
+    package) wanted="$BUILD_PACKAGES $CHECK_PACKAGE_PACKAGES" ;;
     *) echo "usage: $0 [build|test|fuzz|package]" >&2; exit 2 ;;
 esac
 
