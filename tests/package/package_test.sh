@@ -153,8 +153,12 @@ install)
     operator="kestreltest$$"
     home="$(mktemp -d)"
     installed=""
+    kestrel=""
     cleanup() {
         rc=$?
+        if [ -n "$kestrel" ]; then
+            kill -KILL "$kestrel" 2>/dev/null || true
+        fi
         if [ -n "$installed" ] && dpkg-query -W kestrel >/dev/null 2>&1; then
             apt-get purge -y -qq -o DPkg::Lock::Timeout=300 kestrel >/dev/null 2>&1 || true
         fi
@@ -212,6 +216,7 @@ install)
     kill -TERM "$kestrel"
     code=0
     wait "$kestrel" || code=$?
+    kestrel=""
     flock -u 9
     check "kestrel ends with 0 on SIGTERM (got $code)" [ "$code" -eq 0 ]
 
@@ -235,6 +240,7 @@ install)
 
     apt remove kestrel >"$work/apt-remove.log" 2>&1 || { cat "$work/apt-remove.log" >&2; fail "apt-get remove"; }
     check "remove keeps the settings" [ -f "$prefix/Config/main.ini" ]
+    check "remove keeps the run log" [ -f "$log" ]
     check "remove takes the program" [ ! -e "$prefix/bin/kestrel" ]
     check "remove takes the menu entry" [ ! -e /usr/share/applications/kestrel.desktop ]
 
