@@ -3,12 +3,14 @@
 #include <QApplication>
 #include <QTimer>
 
+#include "AppPaths.h"
 #include "Codec.h"
 #include "ConfigManager.h"
 #include "InterfaceManager.h"
 #include "LogManager.h"
 #include "MainUI.h"
 #include "ServiceManager.h"
+#include "SharedFolders.h"
 #include "SystemLifecycle.h"
 #include "TerminationWatcher.h"
 
@@ -20,6 +22,10 @@ int kestrelMain(int argc, char *argv[], const std::function<void()> &onEventLoop
     {
         QApplication application(argc, argv);
         QCoreApplication::addLibraryPath(QCoreApplication::applicationDirPath() + QStringLiteral("/plugins"));
+        // Before the first log file or setting is written.
+        SharedFolders::keepGroupWritable(AppPaths::configDir());
+        // Lets the desktop match the window to the menu entry kestrel.desktop and its icon.
+        QGuiApplication::setDesktopFileName(QStringLiteral("kestrel"));
         Codec::install();
         const bool fontsSubstituted = MainUI::installFonts();
 

@@ -109,9 +109,9 @@ LogManager::~LogManager() = default;
 QString LogManager::banner()
 {
     const QString line1 = QStringLiteral("=========  Kestrel run log  =========");
-    const QString line2 =
-        QStringLiteral("\t  Version: Kestrel V0.1 \r\n\t  Name: Kestrel \r\n\t  Build Time(") +
-        QStringLiteral(__DATE__ " " __TIME__) + QStringLiteral(")");
+    const QString line2 = QStringLiteral("\t  Version: Kestrel V" KESTREL_VERSION
+                                         " \r\n\t  Name: Kestrel \r\n\t  Build Time(") +
+                          QStringLiteral(__DATE__ " " __TIME__) + QStringLiteral(")");
     const QString line3 =
         QStringLiteral("=======================  Records follow, newest last  =========================");
     return tr("%1\r\n%2\r\n%3\r\n").arg(line1, line2, line3);

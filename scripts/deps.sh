@@ -3,6 +3,7 @@
 #   scripts/deps.sh build   what building and running needs
 #   scripts/deps.sh test    that, plus the independent readers and tools the test suite uses
 #   scripts/deps.sh fuzz    that, plus clang and its libFuzzer runtime
+#   scripts/deps.sh package what building and checking the Debian package needs
 set -eu
 
 BUILD_PACKAGES="cmake ninja-build g++ pkgconf mold
@@ -10,14 +11,19 @@ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libzip-dev
 librsvg2-bin fontconfig fonts-liberation2 fonts-wqy-microhei
 xvfb xauth"
 
+# dpkg-shlibdeps (dpkg-dev) computes the package's library dependencies; lintian and the validators
+# check the package, its menu entry and its AppStream data. The package test uses them too.
+CHECK_PACKAGE_PACKAGES="dpkg-dev lintian desktop-file-utils appstream"
+
 TEST_PACKAGES="libreoffice-writer-nogui python3 python3-docx python3-olefile
-poppler-utils antiword catdoc wv imagemagick"
+poppler-utils antiword catdoc wv imagemagick $CHECK_PACKAGE_PACKAGES"
 
 case "${1:-build}" in
     build) wanted="$BUILD_PACKAGES" ;;
     test) wanted="$BUILD_PACKAGES $TEST_PACKAGES" ;;
     fuzz) wanted="$BUILD_PACKAGES $TEST_PACKAGES clang libclang-rt-14-dev" ;;
-    *) echo "usage: $0 [build|test|fuzz]" >&2; exit 2 ;;
+    package) wanted="$BUILD_PACKAGES $CHECK_PACKAGE_PACKAGES" ;;
+    *) echo "usage: $0 [build|test|fuzz|package]" >&2; exit 2 ;;
 esac
 
 missing=""

@@ -195,8 +195,8 @@ private Q_SLOTS:
         QVERIFY(text.startsWith(banner));
         QVERIFY(text.contains(QStringLiteral("start 0\r\n\r\n") + banner));
         QCOMPARE(text.count(banner), 2);
-        QVERIFY(banner.contains(
-            QStringLiteral("\t  Version: Kestrel V0.1 \r\n\t  Name: Kestrel \r\n\t  Build Time(")));
+        QVERIFY(banner.contains(QStringLiteral("\t  Version: Kestrel V" KESTREL_VERSION
+                                               " \r\n\t  Name: Kestrel \r\n\t  Build Time(")));
         QVERIFY(QRegularExpression(QStringLiteral("^={9}  .+  ={9}\r\n")).match(banner).hasMatch());
         QVERIFY(QRegularExpression(QStringLiteral("\r\n={23}  .+  ={25}\r\n$")).match(banner).hasMatch());
     }
