@@ -36,6 +36,11 @@ void drawLines(QPainter &painter, const QStringList &lines, int top, int lineHei
 
 } // namespace
 
+double lineWidth(const QString &line, int points)
+{
+    return QFontMetricsF(pageFont(points)).horizontalAdvance(line);
+}
+
 PageLayout::Geometry geometry(const Texts &texts)
 {
     return PageLayout::compose(texts.title, texts.header, texts.footer, PageLayout::reportPixelWidth,

@@ -24,6 +24,10 @@ struct Texts
 // Draws the report into the painter's whole viewport (it sets the painter's window itself).
 using ReportDrawer = std::function<void(QPainter &painter)>;
 
+// Width of one line of text set in the page font at the given size, in twips: what the page
+// needs for it. A line is kept whole by every output when this is at most PageLayout::maxLineWidth.
+double lineWidth(const QString &line, int points);
+
 // The layout of a page holding these texts and the 794 x 1123 report.
 PageLayout::Geometry geometry(const Texts &texts);
 
