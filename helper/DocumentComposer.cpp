@@ -1,14 +1,11 @@
 #include "DocumentComposer.h"
 
-#include <climits>
-
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include "Codec.h"
 #include "DocumentContent.h"
+#include "DocumentFile.h"
 #include "DocxWriter.h"
 #include "HelperProtocol.h"
 #include "PngHeader.h"
@@ -24,8 +21,6 @@ using HelperProtocol::GetSaveDataResponse;
 // end, and writing to the shortened path would put the document somewhere the operator never chose.
 constexpr qsizetype docPathLimit = sizeof(GetSaveDataResponse::docPath) - 1;
 constexpr qsizetype picturePathLimit = sizeof(GetSaveDataResponse::picturePath) - 1;
-// Room for the suffix of the temporary file written beside the document.
-constexpr qsizetype temporarySuffix = 8;
 
 Outcome failure(QByteArray line)
 {
@@ -35,15 +30,6 @@ Outcome failure(QByteArray line)
 QByteArray gbk(const QString &text)
 {
     return Codec::toBytes(text);
-}
-
-bool pathTooLong(const QString &docPath)
-{
-    if (gbk(docPath).size() >= docPathLimit)
-        return true;
-    const QByteArray local = QFile::encodeName(docPath);
-    const QByteArray name = QFile::encodeName(QFileInfo(docPath).fileName());
-    return local.size() + temporarySuffix >= PATH_MAX || name.size() + temporarySuffix > NAME_MAX;
 }
 
 struct Picture
@@ -109,18 +95,12 @@ DocumentComposer::Outcome DocumentComposer::compose(const SaveData &data)
     const QByteArray shownPath = gbk(data.docPath);
     const char *docPath = shownPath.constData();
 
-    if (data.docPath.isEmpty())
-        return failure(RunLogLine::format("SaveDataToDoc Error, Doc Path Empty"));
-    if (pathTooLong(data.docPath))
+    // The path is checked before the picture is read, so the first fault named is the path's.
+    if (shownPath.size() >= docPathLimit)
         return failure(RunLogLine::format("SaveDataToDoc Error, Doc Path Too Long, Doc Path:%s", docPath));
-    if (QDir::isRelativePath(data.docPath))
-        return failure(
-            RunLogLine::format("SaveDataToDoc Error, Doc Path Not Absolute, Doc Path:%s", docPath));
-    const QFileInfo target(data.docPath);
-    if (!QFileInfo(target.absolutePath()).isDir())
-        return failure(RunLogLine::format("SaveDataToDoc Error, Folder Missing, Doc Path:%s", docPath));
-    if (target.isDir())
-        return failure(RunLogLine::format("SaveDataToDoc Error, Doc Path Is A Folder, Doc Path:%s", docPath));
+    const DocumentFile::Outcome checked = DocumentFile::checkPath(data.docPath);
+    if (!checked.saved)
+        return failure(gbk(checked.runLogLine));
 
     Picture picture;
     Outcome pictureOutcome = readPicture(data.picturePath, picture);
@@ -142,14 +122,6 @@ DocumentComposer::Outcome DocumentComposer::compose(const SaveData &data)
             RunLogLine::format("SaveDataToDoc Error, Build Document Failed, Reason:%s, Doc Path:%s",
                                gbk(error).constData(), docPath));
 
-    // QSaveFile writes a temporary file in the same folder and renames it on commit, so the path
-    // holds either the previous file or the complete new one.
-    QSaveFile file(data.docPath);
-    if (!file.open(QIODevice::WriteOnly))
-        return failure(RunLogLine::format("SaveDataToDoc Error, Folder Not Writable, Reason:%s, Doc Path:%s",
-                                          gbk(file.errorString()).constData(), docPath));
-    if (file.write(document) != document.size() || !file.commit())
-        return failure(RunLogLine::format("SaveDataToDoc Error, Write Failed, Reason:%s, Doc Path:%s",
-                                          gbk(file.errorString()).constData(), docPath));
-    return {true, RunLogLine::format("SaveDataToDoc Successful, Doc Path:%s", docPath)};
+    const DocumentFile::Outcome saved = DocumentFile::save(data.docPath, document);
+    return {saved.saved, gbk(saved.runLogLine)};
 }

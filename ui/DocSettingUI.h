@@ -4,13 +4,16 @@
 
 #include <QDialog>
 
+class QLabel;
+
 namespace Ui {
 class DocSettingUI;
 }
 
 // The "Doc Setting" dialog: the title, page header and page footer that every exported document
 // carries (the printed page shows the header and footer too). Stores through the configuration
-// store only when accepted.
+// store only when accepted, and accepts only texts that fit the page with the report: the reason
+// is shown in the dialog otherwise.
 class DocSettingUI final : public QDialog
 {
     Q_OBJECT
@@ -20,10 +23,15 @@ public:
     explicit DocSettingUI(QWidget *parent = nullptr);
     ~DocSettingUI() override;
 
+    // Why these texts would not fit the one page every output shares (too many header or footer
+    // lines, a line wider than the page allows), or an empty text when they fit.
+    static QString layoutProblem(const QString &title, const QString &header, const QString &footer);
+
 public slots:
     void accept() override;
     void reject() override;
 
 private:
     std::unique_ptr<Ui::DocSettingUI> m_ui;
+    QLabel *m_problemLabel = nullptr;
 };

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontDatabase>
 #include <QIcon>
@@ -21,6 +22,8 @@
 #include "ConfigManager.h"
 #include "DocSettingUI.h"
 #include "LogManager.h"
+#include "PaintedPage.h"
+#include "PdfWriter.h"
 #include "ReportText.h"
 #include "ServiceMessages.h"
 #include "TesterPortSearch.h"
@@ -43,7 +46,12 @@ constexpr QSize buttonIconSize(130, 50);
 
 QString defaultSaveFileChooser(QWidget *parent, const QString &caption, const QString &suggestedPath)
 {
-    return QFileDialog::getSaveFileName(parent, caption, suggestedPath);
+    return QFileDialog::getSaveFileName(parent, caption, suggestedPath, MainUI::saveFileFilter());
+}
+
+bool isPdfPath(const QString &path)
+{
+    return QFileInfo(path).fileName().endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive);
 }
 
 bool defaultPrintDialogRunner(QPrinter &printer, QWidget *parent)
@@ -296,21 +304,72 @@ void MainUI::renderReport(QPixmap &page, const QString &saveName)
         LogManager::instance()->writeRunLog(tr(" Pixmap save failed, Save Name:%1").arg(saveName));
 }
 
+QString MainUI::saveFileFilter()
+{
+    return tr("Word 97-2003 document (*.doc);;Word document (*.docx);;PDF document (*.pdf);;All files (*)");
+}
+
+void MainUI::drawDocumentPage(QPainter &painter, const QRect &paper) const
+{
+    const DocSetting setting = ConfigManager::instance()->docSetting();
+    const ReportPage::Content report = pageContent(false);
+    PaintedPage::draw(painter, paper, {setting.title, setting.header, setting.footer},
+                      [&report](QPainter &reportPainter) { ReportPage::draw(reportPainter, report); });
+}
+
+DocumentFile::Outcome MainUI::exportPdf(const QString &docPath)
+{
+    DocumentFile::Outcome outcome = DocumentFile::checkPath(docPath);
+    if (outcome.saved) {
+        const DocSetting setting = ConfigManager::instance()->docSetting();
+        const ReportPage::Content report = pageContent(false);
+        QString error;
+        const QByteArray pdf = PdfWriter::build(
+            {setting.title, setting.header, setting.footer},
+            [&report](QPainter &reportPainter) { ReportPage::draw(reportPainter, report); }, &error);
+        if (pdf.isEmpty())
+            outcome = DocumentFile::failure(
+                tr("SaveDataToDoc Error, Build Document Failed, Reason:%1, Doc Path:%2").arg(error, docPath));
+        else
+            outcome = DocumentFile::save(docPath, pdf);
+    }
+    LogManager::instance()->writeRunLog(outcome.runLogLine);
+    emit documentSaved(outcome.saved, outcome.runLogLine);
+    return outcome;
+}
+
 void MainUI::printerClicked()
 {
     if (ConfigManager::instance()->closeDataPrinter())
         return;
     QPrinter printer(QPrinter::HighResolution);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    printer.setFullPage(true);
+    if (!m_lastPrinterName.isEmpty())
+        printer.setPrinterName(m_lastPrinterName);
+    // Printing to a file starts in the folder of the last such print, under a name of its own, so
+    // a second print never lands on the first; a name the operator picks that exists already is
+    // questioned by the print dialog.
+    if (m_lastPrintedToFile) {
+        const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmsszzz"));
+        printer.setOutputFileName(m_lastPrintFolder + QStringLiteral("/") + stamp + QStringLiteral(".pdf"));
+    }
     if (!m_printDialogRunner(printer, this))
         return;
-    // Drawn straight onto the printer at its own resolution rather than as a stretched 96-dpi
-    // picture: the same page geometry, sharp text, and text a PDF printer keeps as text.
+    m_lastPrintedToFile = !printer.outputFileName().isEmpty();
+    if (m_lastPrintedToFile)
+        m_lastPrintFolder = QFileInfo(printer.outputFileName()).absolutePath();
+    else
+        m_lastPrinterName = printer.printerName();
+
+    // Drawn straight onto the printer at its own resolution: the page of the PDF and the
+    // documents, sharp, and text a PDF printer keeps as text.
     QPainter painter;
     if (!painter.begin(&printer)) {
         LogManager::instance()->writeRunLog(tr("MainUI Print failed, Printer:%1").arg(printer.printerName()));
         return;
     }
-    ReportPage::draw(painter, pageContent(true));
+    drawDocumentPage(painter, printer.paperRect(QPrinter::DevicePixel).toRect());
     painter.end();
 }
 
@@ -320,6 +379,10 @@ void MainUI::saveAsClicked()
     const QString docPath = m_saveFileChooser(this, tr("Save File"), stamp + QStringLiteral(".doc"));
     if (docPath.isEmpty())
         return;
+    if (isPdfPath(docPath)) {
+        exportPdf(docPath);
+        return;
+    }
 
     QPixmap page(ReportPage::pageSize);
     QDir().mkpath(AppPaths::tempDir());

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include "DocumentFile.h"
 #include "ReportPage.h"
 #include "Singleton.h"
 #include "TestRecord.h"
@@ -13,7 +14,9 @@
 
 class QLabel;
 class QPixmap;
+class QPainter;
 class QPrinter;
+class QRect;
 struct QueryDataFinished;
 
 namespace Ui {
@@ -54,6 +57,18 @@ public:
 
     const TestRecord &testRecord() const { return m_record; }
 
+    // The file types Save As offers. A path ending in ".pdf" is written by this window itself; any
+    // other goes to the helper (".docx" as Office Open XML, everything else as Word 97-2003).
+    static QString saveFileFilter();
+
+    // Writes the report as a one-page PDF at docPath, with the title, header and footer of the
+    // document settings: the page the .doc and .docx of an export show. Logs the outcome line
+    // (the helper's lines) and emits documentSaved with it.
+    DocumentFile::Outcome exportPdf(const QString &docPath);
+
+    // The page that printing and the PDF draw, onto a painter already open on its device.
+    void drawDocumentPage(QPainter &painter, const QRect &paper) const;
+
     // Draws the report page into `page` (794 x 1123). An empty save name draws the print header and
     // footer; any other name draws neither and saves the page there as PNG (a failure is logged).
     void renderReport(QPixmap &page, const QString &saveName);
@@ -63,6 +78,11 @@ public:
     void showCapacity();
     void showSection(Section section);
     void showAll();
+
+signals:
+    // The outcome of a save that this window finished itself (today the PDF): saved or not, and
+    // the run-log line that says what happened.
+    void documentSaved(bool saved, const QString &runLogLine);
 
 public slots:
     void addReportClicked();
@@ -93,4 +113,8 @@ private:
     MessageReceiver *m_serviceReceiver = nullptr;
     SaveFileChooser m_saveFileChooser;
     PrintDialogRunner m_printDialogRunner;
+    // What the operator chose at the last print, offered again at the next.
+    QString m_lastPrinterName;
+    QString m_lastPrintFolder; // empty until a print went to a file
+    bool m_lastPrintedToFile = false;
 };

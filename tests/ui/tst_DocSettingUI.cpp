@@ -7,6 +7,9 @@
 
 #include "ConfigManager.h"
 #include "DocSettingUI.h"
+#include "MainUI.h"
+#include "PageLayout.h"
+#include "PaintedPage.h"
 #include "UiTestEnvironment.h"
 
 namespace {
@@ -33,11 +36,19 @@ class tst_DocSettingUI : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void showsStoredTexts();
     void acceptStoresAndReopensWithTwoLines();
     void rejectStoresNothing_data();
     void rejectStoresNothing();
+    void acceptsOnlyWhatFitsThePage_data();
+    void acceptsOnlyWhatFitsThePage();
 };
+
+void tst_DocSettingUI::initTestCase()
+{
+    QVERIFY(MainUI::installFonts()); // the widths are measured in the fonts the page uses
+}
 
 void tst_DocSettingUI::showsStoredTexts()
 {
@@ -118,6 +129,76 @@ void tst_DocSettingUI::rejectStoresNothing()
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(ConfigManager::instance()->docSetting(), stored);
     QCOMPARE(env.dir().readFile(QStringLiteral("Config/main.ini")), iniBefore);
+}
+
+namespace {
+
+QString numbered(int count)
+{
+    QStringList lines;
+    for (int i = 1; i <= count; ++i)
+        lines << QStringLiteral("line %1").arg(i);
+    return lines.join(QLatin1Char('\n'));
+}
+
+// The longest run of `word` that still fits a line at the given size, and one word more.
+QString widest(const QString &word, int points, bool oneMore)
+{
+    QString line = word;
+    while (PaintedPage::lineWidth(line + word, points) <= PageLayout::maxLineWidth)
+        line += word;
+    return oneMore ? line + word : line;
+}
+
+} // namespace
+
+void tst_DocSettingUI::acceptsOnlyWhatFitsThePage_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<QString>("footer");
+    QTest::addColumn<bool>("accepted");
+    const int most = PageLayout::maxHeaderFooterLines();
+    const int header = PageLayout::headerFooterPoints;
+    QTest::newRow("most lines") << QStringLiteral("T") << numbered(most) << numbered(most) << true;
+    QTest::newRow("header one line too many")
+        << QStringLiteral("T") << numbered(most + 1) << QString() << false;
+    QTest::newRow("footer one line too many")
+        << QStringLiteral("T") << QString() << numbered(most + 1) << false;
+    QTest::newRow("widest lines") << widest(QStringLiteral("Report "), PageLayout::titlePoints, false)
+                                  << widest(QStringLiteral("Garage "), header, false)
+                                  << widest(QStringLiteral("汽车"), header, false) << true;
+    QTest::newRow("header line too wide")
+        << QStringLiteral("T") << QStringLiteral("ok\n") + widest(QStringLiteral("Garage "), header, true)
+        << QString() << false;
+    QTest::newRow("Chinese footer too wide")
+        << QStringLiteral("T") << QString() << widest(QStringLiteral("汽车"), header, true) << false;
+    QTest::newRow("title too wide") << widest(QStringLiteral("Report "), PageLayout::titlePoints, true)
+                                    << QString() << QString() << false;
+}
+
+void tst_DocSettingUI::acceptsOnlyWhatFitsThePage()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, header);
+    QFETCH(QString, footer);
+    QFETCH(bool, accepted);
+    const DocSetting stored{QStringLiteral("T0"), QStringLiteral("H0"), QStringLiteral("F0")};
+    UiTestEnvironment env({}, docSettingIni(stored));
+    QVERIFY(env.isReady());
+    DocSettingUI dialog;
+    dialog.show();
+    child<QLineEdit>(dialog, "titleEdit")->setText(title);
+    child<QTextEdit>(dialog, "headerEdit")->setPlainText(header);
+    child<QTextEdit>(dialog, "footerEdit")->setPlainText(footer);
+    QTest::mouseClick(child<QPushButton>(dialog, "acceptButton"), Qt::LeftButton);
+
+    QCOMPARE(dialog.isVisible(), !accepted);
+    QCOMPARE(child<QLabel>(dialog, "problemLabel")->isVisible(), !accepted);
+    const DocSetting expected = accepted ? DocSetting{title, header, footer} : stored;
+    QCOMPARE(ConfigManager::instance()->docSetting(), expected);
+    if (!accepted)
+        QVERIFY(!child<QLabel>(dialog, "problemLabel")->text().isEmpty());
 }
 
 QTEST_MAIN(tst_DocSettingUI)

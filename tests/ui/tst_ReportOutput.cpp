@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QImage>
@@ -9,6 +10,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -158,6 +160,9 @@ private slots:
     void printingSwitchedOffOpensNoDialog();
     void printCancelledPrintsNothing();
     void printIntoPdfHoldsHeaderAndFooter();
+    void printToFileKeepsFolderAndNeverReusesAName();
+    void saveAsPdfWritesItWithoutTheHelper_data();
+    void saveAsPdfWritesItWithoutTheHelper();
 };
 
 void tst_ReportOutput::initTestCase()
@@ -466,6 +471,75 @@ void tst_ReportOutput::printIntoPdfHoldsHeaderAndFooter()
     QCOMPARE(text.count(QLatin1Char('\f')), 1); // one page
     QVERIFY(text.indexOf(QStringLiteral("Kestrel Garage")) < text.indexOf(QStringLiteral("07-03-2026")));
     QVERIFY(text.indexOf(QStringLiteral("Thank you")) > text.indexOf(QStringLiteral("11.99")));
+}
+
+void tst_ReportOutput::printToFileKeepsFolderAndNeverReusesAName()
+{
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    MainUI window;
+    const QString folder = env.dir().path(QStringLiteral("prints"));
+    QVERIFY(QDir().mkpath(folder));
+    QStringList offered;
+    window.setPrintDialogRunner([&](QPrinter &printer, QWidget *) {
+        offered << printer.outputFileName();
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        if (printer.outputFileName().isEmpty())
+            printer.setOutputFileName(folder + QStringLiteral("/first.pdf"));
+        return true;
+    });
+    window.printerClicked();
+    QVERIFY(QFile::exists(folder + QStringLiteral("/first.pdf")));
+    for (int i = 0; i < 2; ++i) {
+        QTest::qWait(2); // a fresh time stamp
+        window.printerClicked();
+    }
+
+    QCOMPARE(offered.size(), 3);
+    QCOMPARE(offered.first(), QString()); // nothing printed to a file yet
+    QCOMPARE(QFileInfo(offered.at(1)).absolutePath(), folder);
+    QCOMPARE(QFileInfo(offered.at(2)).absolutePath(), folder);
+    QVERIFY(offered.at(1) != offered.at(2));
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 3); // three prints, three files
+}
+
+void tst_ReportOutput::saveAsPdfWritesItWithoutTheHelper_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("saved");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("saved") << QStringLiteral("report.PDF") << true
+                           << QStringLiteral("SaveDataToDoc Successful, Doc Path:%1");
+    QTest::newRow("folder missing") << QStringLiteral("missing/report.pdf") << false
+                                    << QStringLiteral("SaveDataToDoc Error, Folder Missing, Doc Path:%1");
+}
+
+void tst_ReportOutput::saveAsPdfWritesItWithoutTheHelper()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, saved);
+    QFETCH(QString, line);
+    QVERIFY(MainUI::saveFileFilter().contains(QStringLiteral("PDF document (*.pdf)")));
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    QVERIFY(QDir(env.dir().path(QStringLiteral("Temp"))).removeRecursively());
+    RecordingReceiver service;
+    MainUI window;
+    window.setServiceReceiver(&service);
+    const QString docPath = env.dir().path(name);
+    window.setSaveFileChooser([&](QWidget *, const QString &, const QString &) { return docPath; });
+    QSignalSpy outcomes(&window, &MainUI::documentSaved);
+    window.saveAsClicked();
+
+    QCOMPARE(QFile::exists(docPath), saved);
+    if (saved)
+        QCOMPARE(env.dir().readFile(name).left(5), QByteArray("%PDF-"));
+    QVERIFY(service.messages.isEmpty()); // the helper is not involved
+    QVERIFY(!QDir(env.dir().path(QStringLiteral("Temp"))).exists());
+    QCOMPARE(outcomes.size(), 1);
+    QCOMPARE(outcomes.first().at(0).toBool(), saved);
+    QCOMPARE(outcomes.first().at(1).toString(), line.arg(docPath));
+    QCOMPARE(env.runLogLines().filter(line.arg(docPath)).size(), 1);
 }
 
 QTEST_MAIN(tst_ReportOutput)

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "ByteWriter.h"
+
 namespace {
 
 constexpr std::uint32_t difatSector = 0xFFFFFFFC;
@@ -31,18 +33,6 @@ enum Colour : std::uint8_t
     red = 0,
     black = 1
 };
-
-void putU16(char *at, std::uint16_t value)
-{
-    at[0] = char(value & 0xFF);
-    at[1] = char(value >> 8);
-}
-
-void putU32(char *at, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        at[i] = char((value >> (8 * i)) & 0xFF);
-}
 
 qint64 sectorsFor(qint64 bytes, qint64 unit)
 {
@@ -108,26 +98,26 @@ void writeDirectoryEntry(char *at, const QString &name, ObjectType type, const T
 {
     std::memset(at, 0, directoryEntrySize);
     for (qsizetype i = 0; i < name.size(); ++i)
-        putU16(at + 2 * i, name.at(i).unicode());
-    putU16(at + 64, std::uint16_t((name.size() + 1) * 2));
+        ByteWriter::put16(at + 2 * i, name.at(i).unicode());
+    ByteWriter::put16(at + 64, std::uint16_t((name.size() + 1) * 2));
     at[66] = char(type);
     at[67] = char(node.colour);
-    putU32(at + 68, node.left);
-    putU32(at + 72, node.right);
-    putU32(at + 76, child);
+    ByteWriter::put32(at + 68, node.left);
+    ByteWriter::put32(at + 72, node.right);
+    ByteWriter::put32(at + 76, child);
     if (classId.size() == 16)
         std::memcpy(at + 80, classId.constData(), 16);
-    putU32(at + 116, start);
-    putU32(at + 120, std::uint32_t(size & 0xFFFFFFFF));
-    putU32(at + 124, std::uint32_t(size >> 32));
+    ByteWriter::put32(at + 116, start);
+    ByteWriter::put32(at + 120, std::uint32_t(size & 0xFFFFFFFF));
+    ByteWriter::put32(at + 124, std::uint32_t(size >> 32));
 }
 
 void writeFreeDirectoryEntry(char *at)
 {
     std::memset(at, 0, directoryEntrySize);
-    putU32(at + 68, noStream);
-    putU32(at + 72, noStream);
-    putU32(at + 76, noStream);
+    ByteWriter::put32(at + 68, noStream);
+    ByteWriter::put32(at + 72, noStream);
+    ByteWriter::put32(at + 76, noStream);
 }
 
 } // namespace
@@ -261,7 +251,7 @@ QByteArray CompoundFile::build(QString *error) const
     for (qint64 s = 0; s < miniFatSectorCount; ++s) {
         char *at = sectorAt(firstMiniFat + std::uint32_t(s));
         for (int e = 0; e < entriesPerSector; ++e)
-            putU32(at + 4 * e, miniFat[size_t(s * entriesPerSector + e)]);
+            ByteWriter::put32(at + 4 * e, miniFat[size_t(s * entriesPerSector + e)]);
     }
 
     // Directory: the root entry, then the streams in the order they were added.
@@ -292,38 +282,38 @@ QByteArray CompoundFile::build(QString *error) const
     for (qint64 s = 0; s < fatSectorCount; ++s) {
         char *at = sectorAt(std::uint32_t(s));
         for (int e = 0; e < entriesPerSector; ++e)
-            putU32(at + 4 * e, fat[size_t(s * entriesPerSector + e)]);
+            ByteWriter::put32(at + 4 * e, fat[size_t(s * entriesPerSector + e)]);
     }
     char *const header = base;
     std::memset(header + 76, 0xFF, headerDifatEntries * 4);
     for (qint64 s = 0; s < fatSectorCount && s < headerDifatEntries; ++s)
-        putU32(header + 76 + 4 * s, std::uint32_t(s));
+        ByteWriter::put32(header + 76 + 4 * s, std::uint32_t(s));
     for (qint64 d = 0; d < difatSectorCount; ++d) {
         char *at = sectorAt(firstDifat + std::uint32_t(d));
         std::memset(at, 0xFF, sectorSize);
         for (int e = 0; e < difatEntriesPerSector; ++e) {
             const qint64 fatIndex = headerDifatEntries + d * difatEntriesPerSector + e;
             if (fatIndex < fatSectorCount)
-                putU32(at + 4 * e, std::uint32_t(fatIndex));
+                ByteWriter::put32(at + 4 * e, std::uint32_t(fatIndex));
         }
-        putU32(at + 4 * difatEntriesPerSector,
-               d + 1 < difatSectorCount ? firstDifat + std::uint32_t(d + 1) : endOfChain);
+        ByteWriter::put32(at + 4 * difatEntriesPerSector,
+                          d + 1 < difatSectorCount ? firstDifat + std::uint32_t(d + 1) : endOfChain);
     }
 
     static const unsigned char signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     std::memcpy(header, signature, sizeof signature);
-    putU16(header + 24, 0x003E); // minor version
-    putU16(header + 26, 0x0003); // major version 3: 512-byte sectors
-    putU16(header + 28, 0xFFFE); // little-endian byte order mark
-    putU16(header + 30, 9);      // sector shift
-    putU16(header + 32, 6);      // mini sector shift
-    putU32(header + 40, 0);      // directory sector count: must be zero in version 3
-    putU32(header + 44, std::uint32_t(fatSectorCount));
-    putU32(header + 48, firstDirectory);
-    putU32(header + 56, miniStreamCutoff);
-    putU32(header + 60, miniFatSectorCount ? firstMiniFat : endOfChain);
-    putU32(header + 64, std::uint32_t(miniFatSectorCount));
-    putU32(header + 68, difatSectorCount ? firstDifat : endOfChain);
-    putU32(header + 72, std::uint32_t(difatSectorCount));
+    ByteWriter::put16(header + 24, 0x003E); // minor version
+    ByteWriter::put16(header + 26, 0x0003); // major version 3: 512-byte sectors
+    ByteWriter::put16(header + 28, 0xFFFE); // little-endian byte order mark
+    ByteWriter::put16(header + 30, 9);      // sector shift
+    ByteWriter::put16(header + 32, 6);      // mini sector shift
+    ByteWriter::put32(header + 40, 0);      // directory sector count: must be zero in version 3
+    ByteWriter::put32(header + 44, std::uint32_t(fatSectorCount));
+    ByteWriter::put32(header + 48, firstDirectory);
+    ByteWriter::put32(header + 56, miniStreamCutoff);
+    ByteWriter::put32(header + 60, miniFatSectorCount ? firstMiniFat : endOfChain);
+    ByteWriter::put32(header + 64, std::uint32_t(miniFatSectorCount));
+    ByteWriter::put32(header + 68, difatSectorCount ? firstDifat : endOfChain);
+    ByteWriter::put32(header + 72, std::uint32_t(difatSectorCount));
     return file;
 }

@@ -1,5 +1,6 @@
 #include "WordBinaryParts.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace WordBinary {
@@ -16,6 +17,7 @@ constexpr std::uint16_t sprmCRgFtc2 = 0x4A51;
 constexpr std::uint16_t sprmCPicLocation = 0x6A03;
 constexpr std::uint16_t sprmCFSpec = 0x0855;
 constexpr std::uint16_t sprmPJc80 = 0x2403;
+constexpr std::uint16_t sprmPDyaLine = 0x6412;
 constexpr std::uint16_t sprmSBkc = 0x3009;
 constexpr std::uint16_t sprmSXaPage = 0xB01F;
 constexpr std::uint16_t sprmSYaPage = 0xB020;
@@ -108,43 +110,6 @@ void ffn(ByteWriter &out, const QString &name, std::uint8_t family, std::uint8_t
 
 } // namespace
 
-void ByteWriter::u16(std::uint16_t value)
-{
-    m_bytes.append(char(value & 0xFF));
-    m_bytes.append(char(value >> 8));
-}
-
-void ByteWriter::u32(std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        m_bytes.append(char((value >> (8 * i)) & 0xFF));
-}
-
-void ByteWriter::utf16(const QString &text)
-{
-    for (const QChar c : text)
-        u16(c.unicode());
-}
-
-void ByteWriter::padTo(qsizetype alignment)
-{
-    const qsizetype rest = m_bytes.size() % alignment;
-    if (rest)
-        zeros(alignment - rest);
-}
-
-void ByteWriter::setU16(qsizetype at, std::uint16_t value)
-{
-    m_bytes[at] = char(value & 0xFF);
-    m_bytes[at + 1] = char(value >> 8);
-}
-
-void ByteWriter::setU32(qsizetype at, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        m_bytes[at + i] = char((value >> (8 * i)) & 0xFF);
-}
-
 QString wordText(const QString &text)
 {
     constexpr char16_t lineBreak = 0x000B;
@@ -233,7 +198,9 @@ QByteArray chpxFkp(const TextLayout &layout, std::uint32_t fcText, std::uint32_t
 
 QByteArray papxFkp(const TextLayout &layout, std::uint32_t fcText)
 {
-    // Every paragraph is centred; one run per paragraph, each ending after its paragraph mark.
+    // Every paragraph is centred. The title paragraph (the first) and the header and footer
+    // paragraphs (after the picture's) have lines of the layout's exact height; the picture's
+    // paragraph is as tall as the picture.
     QList<std::uint32_t> ends;
     for (qsizetype i = 0; i < layout.text.size(); ++i) {
         if (layout.text.at(i) == u'\r')
@@ -252,25 +219,41 @@ QByteArray papxFkp(const TextLayout &layout, std::uint32_t fcText)
         return QByteArray();
     std::memcpy(page.data(), table.bytes().constData(), size_t(table.size()));
 
-    ByteWriter papx; // GrpPrlAndIstd: style 0 (Normal), centred
-    papx.u16(0);
-    sprm8(papx, sprmPJc80, justifyCentre);
-    const qsizetype length = papx.size();
-    ByteWriter entry;
-    if (length % 2) {
-        entry.u8(std::uint8_t((length + 1) / 2));
-    } else {
-        entry.u8(0);
-        entry.u8(std::uint8_t(length / 2));
+    const auto storedPapx = [](int exactLine) {
+        ByteWriter papx; // GrpPrlAndIstd: style 0 (Normal), centred, the line height
+        papx.u16(0);
+        sprm8(papx, sprmPJc80, justifyCentre);
+        if (exactLine > 0) {
+            papx.u16(sprmPDyaLine);
+            papx.u16(std::uint16_t(-exactLine)); // negative: exactly this height
+            papx.u16(0);                         // not a multiple of single lines
+        }
+        const qsizetype length = papx.size();
+        ByteWriter entry;
+        if (length % 2) {
+            entry.u8(std::uint8_t((length + 1) / 2));
+        } else {
+            entry.u8(0);
+            entry.u8(std::uint8_t(length / 2));
+        }
+        entry.raw(papx.bytes());
+        return entry.bytes();
+    };
+    const QByteArray kinds[] = {storedPapx(PageLayout::titleLine), storedPapx(0),
+                                storedPapx(PageLayout::headerFooterLine)};
+    qsizetype freeEnd = fkpSize - 1; // the last byte holds the paragraph count
+    qsizetype offsets[3] = {};
+    for (int kind = 0; kind < 3; ++kind) {
+        const qsizetype start = (freeEnd - kinds[kind].size()) & ~qsizetype(1);
+        if (start < tableEnd)
+            return QByteArray();
+        std::memcpy(page.data() + start, kinds[kind].constData(), size_t(kinds[kind].size()));
+        offsets[kind] = start;
+        freeEnd = start;
     }
-    entry.raw(papx.bytes());
-    // Paragraphs share one stored PAPX: every BX points at the same offset.
-    const qsizetype start = (fkpSize - 1 - entry.size()) & ~qsizetype(1);
-    if (start < tableEnd)
-        return QByteArray();
-    std::memcpy(page.data() + start, entry.bytes().constData(), size_t(entry.size()));
+    // Paragraphs of one kind share their stored PAPX.
     for (qsizetype i = 0; i < count; ++i)
-        page[bxStart + i * bxSize] = char(start / 2);
+        page[bxStart + i * bxSize] = char(offsets[std::min<qsizetype>(i, 2)] / 2);
     page[fkpSize - 1] = char(count);
     return page;
 }
@@ -296,9 +279,9 @@ QByteArray stylesheet()
     ByteWriter normalPapx;
     normalPapx.u16(0); // istd
     ByteWriter normalChpx;
-    sprm16(normalChpx, sprmCRgFtc0, 0); // Times New Roman
+    sprm16(normalChpx, sprmCRgFtc0, 2); // Arial, the layout's family
     sprm16(normalChpx, sprmCRgFtc1, 1); // SimSun for East Asian text
-    sprm16(normalChpx, sprmCRgFtc2, 0);
+    sprm16(normalChpx, sprmCRgFtc2, 2);
     sprm16(normalChpx, sprmCHps, normalHalfPoints);
 
     ByteWriter out;
@@ -352,16 +335,16 @@ QByteArray documentProperties()
     return out.bytes();
 }
 
-QByteArray sectionProperties()
+QByteArray sectionProperties(const PageLayout::Geometry &page)
 {
     ByteWriter grpprl;
     sprm8(grpprl, sprmSBkc, breakNewPage);
-    sprm16(grpprl, sprmSXaPage, PageLayout::width);
-    sprm16(grpprl, sprmSYaPage, PageLayout::height);
+    sprm16(grpprl, sprmSXaPage, PageLayout::pageWidth);
+    sprm16(grpprl, sprmSYaPage, PageLayout::pageHeight);
     sprm16(grpprl, sprmSDxaLeft, PageLayout::marginLeft);
     sprm16(grpprl, sprmSDxaRight, PageLayout::marginRight);
-    sprm16(grpprl, sprmSDyaTop, PageLayout::marginTop);
-    sprm16(grpprl, sprmSDyaBottom, PageLayout::marginBottom);
+    sprm16(grpprl, sprmSDyaTop, std::uint16_t(page.marginTop));
+    sprm16(grpprl, sprmSDyaBottom, std::uint16_t(page.marginBottom));
     sprm16(grpprl, sprmSDyaHdrTop, PageLayout::headerDistance);
     sprm16(grpprl, sprmSDyaHdrBottom, PageLayout::footerDistance);
     ByteWriter out;

@@ -127,7 +127,7 @@ void tst_CompoundFile::readersAgree_data()
         s("Below", 4095), s("At", 4096), s("Above", 4097), s("One", 1), s("Sector", 512)};
     QTest::newRow("mini FAT longer than one sector")
         << QList<StreamLayout>{s("A", 4000), s("B", 4000), s("C", 4000), s("D", 4000), s("E", 4000),
-                             s("F", 4000), s("G", 4000), s("H", 4000), s("I", 4000)};
+                               s("F", 4000), s("G", 4000), s("H", 4000), s("I", 4000)};
     QTest::newRow("eleven names need a deeper tree") << QList<StreamLayout>{
         s("k", 3),  s("Jj", 5),       s("iii", 7), s("HHHH", 9), s("ggggg", 11), s("FF", 13),
         s("e", 15), s("DDDDDDD", 17), s("cc", 19), s("BBB", 21), s("a", 23)};

@@ -14,10 +14,6 @@ struct PictureSize
     int heightTwips = 0;
 };
 
-// The largest size of the pixel aspect ratio that fits the box (in twips).
-PictureSize fitPicture(std::uint32_t pixelWidth, std::uint32_t pixelHeight, int maxWidthTwips,
-                       int maxHeightTwips);
-
 QByteArray pictureData(const QByteArray &png, PictureSize size);
 
 } // namespace WordBinary

@@ -164,8 +164,6 @@ private slots:
     void rejectsBadContent();
     void wordText_data();
     void wordText();
-    void fitPicture_data();
-    void fitPicture();
 
 private:
     void documentRows();
@@ -350,8 +348,8 @@ void tst_WordBinaryWriter::libreOfficeLayout()
     // Scaled into the text area with the picture's aspect ratio.
     const double width = frame.value(QStringLiteral("width_in")).toDouble();
     const double height = frame.value(QStringLiteral("height_in")).toDouble();
-    const double textWidth = WordBinary::PageLayout::textWidth / twipsPerInch;
-    const double textHeight = WordBinary::PageLayout::textHeight / twipsPerInch;
+    const double textWidth = PageLayout::textWidth / twipsPerInch;
+    const double textHeight = (PageLayout::pageHeight - 2 * PageLayout::minimumMargin) / twipsPerInch;
     const double ratio = double(documentCase.picture.height()) / documentCase.picture.width();
     QVERIFY2(qAbs(height / width - ratio) < 0.005 * ratio,
              qPrintable(QStringLiteral("%1 x %2").arg(width).arg(height)));
@@ -505,30 +503,6 @@ void tst_WordBinaryWriter::wordText()
     QFETCH(QString, input);
     QFETCH(QString, expected);
     QCOMPARE(WordBinary::wordText(input), expected);
-}
-
-void tst_WordBinaryWriter::fitPicture_data()
-{
-    QTest::addColumn<int>("pixelWidth");
-    QTest::addColumn<int>("pixelHeight");
-    QTest::addColumn<int>("width");
-    QTest::addColumn<int>("height");
-    QTest::newRow("report page, width bound") << 794 << 1123 << 8306 << 11748;
-    QTest::newRow("square") << 100 << 100 << 8306 << 8306;
-    QTest::newRow("tall, height bound") << 100 << 1000 << 1300 << 13000;
-    QTest::newRow("one pixel line") << 10000 << 1 << 8306 << 1;
-}
-
-void tst_WordBinaryWriter::fitPicture()
-{
-    QFETCH(int, pixelWidth);
-    QFETCH(int, pixelHeight);
-    QFETCH(int, width);
-    QFETCH(int, height);
-    const WordBinary::PictureSize size =
-        WordBinary::fitPicture(std::uint32_t(pixelWidth), std::uint32_t(pixelHeight), 8306, 13000);
-    QCOMPARE(size.widthTwips, width);
-    QCOMPARE(size.heightTwips, height);
 }
 
 QTEST_MAIN(tst_WordBinaryWriter)

@@ -1,8 +1,5 @@
 #include "WordBinaryPicture.h"
 
-#include <algorithm>
-#include <cmath>
-
 #include <QCryptographicHash>
 
 #include "WordBinaryParts.h"
@@ -37,18 +34,6 @@ void recordHeader(ByteWriter &out, std::uint8_t version, std::uint16_t instance,
 }
 
 } // namespace
-
-PictureSize fitPicture(std::uint32_t pixelWidth, std::uint32_t pixelHeight, int maxWidthTwips,
-                       int maxHeightTwips)
-{
-    const double aspect = double(pixelHeight) / double(pixelWidth);
-    PictureSize size{maxWidthTwips, int(std::lround(maxWidthTwips * aspect))};
-    if (size.heightTwips > maxHeightTwips)
-        size = {int(std::lround(maxHeightTwips / aspect)), maxHeightTwips};
-    size.widthTwips = std::max(size.widthTwips, 1);
-    size.heightTwips = std::max(size.heightTwips, 1);
-    return size;
-}
 
 QByteArray pictureData(const QByteArray &png, PictureSize size)
 {

@@ -2,6 +2,7 @@
 
 #include "DocxPackage.h"
 #include "DocxParts.h"
+#include "PageLayout.h"
 
 namespace {
 
@@ -9,10 +10,6 @@ const QString officeRelations =
     QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/");
 const QString wordprocessingType =
     QStringLiteral("application/vnd.openxmlformats-officedocument.wordprocessingml.");
-
-// Room kept above the picture for the title when fitting it to the page: one 14 pt line plus
-// paragraph spacing, in twentieths of a point.
-constexpr int titleAllowance = 600;
 
 } // namespace
 
@@ -58,12 +55,11 @@ QByteArray DocxWriter::build(const DocumentContent &content, const QDateTime &cr
     references.pictureId = package.addRelationship(documentPart, officeRelations + QStringLiteral("image"),
                                                    QStringLiteral("media/image1.png"));
 
-    const DocxParts::PageLayout layout;
-    const DocxParts::PictureExtent extent =
-        DocxParts::fitPicture(content.pixelWidth, content.pixelHeight, layout, titleAllowance);
+    const PageLayout::Geometry page = PageLayout::compose(content.title, content.header, content.footer,
+                                                          content.pixelWidth, content.pixelHeight);
 
     package.addPart(documentPart, wordprocessingType + QStringLiteral("document.main+xml"),
-                    DocxParts::document(content.title, references, extent, layout));
+                    DocxParts::document(content.title, references, page));
     package.addPart(QStringLiteral("/word/styles.xml"), wordprocessingType + QStringLiteral("styles+xml"),
                     DocxParts::styles());
     package.addPart(QStringLiteral("/word/header1.xml"), wordprocessingType + QStringLiteral("header+xml"),

@@ -28,8 +28,6 @@ constexpr int pageBytes = 512;
 // Readers such as antiword only take the document stream from regular sectors, never from the
 // mini stream, and Word itself never writes it smaller.
 constexpr qsizetype minimumDocumentStream = 4096;
-constexpr int titleLineTwips = 400;    // a 14-point line with spacing
-constexpr int pictureSpareTwips = 200; // keeps the picture line clear of the bottom margin
 // Character positions and file offsets are 32-bit; an export's texts are a few hundred characters.
 constexpr qsizetype maxTextCharacters = qsizetype(1) << 24;
 
@@ -151,11 +149,9 @@ QByteArray WordBinaryWriter::build(const DocumentContent &content, QString *erro
 
     const TextLayout layout = layoutText(content.title, content.header, content.footer);
     const auto characterCount = std::uint32_t(layout.text.size());
-    const qsizetype titleLines = wordText(content.title).count(QChar(0x000B)) + 1;
-    const int maxPictureHeight =
-        std::max(PageLayout::textHeight - int(titleLines) * titleLineTwips - pictureSpareTwips,
-                 PageLayout::textHeight / 4);
-    const PictureSize pictureSize = fitPicture(pngWidth, pngHeight, PageLayout::textWidth, maxPictureHeight);
+    const PageLayout::Geometry page =
+        PageLayout::compose(content.title, content.header, content.footer, pngWidth, pngHeight);
+    const PictureSize pictureSize{page.picture.width(), page.picture.height()};
     const QByteArray data = pictureData(content.png, pictureSize);
     constexpr std::uint32_t pictureLocation = 0; // the picture opens the Data stream
 
@@ -169,7 +165,7 @@ QByteArray WordBinaryWriter::build(const DocumentContent &content, QString *erro
     document.utf16(layout.text);
     document.padTo(2);
     const auto fcSepx = std::uint32_t(document.size());
-    document.raw(sectionProperties());
+    document.raw(sectionProperties(page));
     document.padTo(pageBytes);
     const auto chpxPage = std::uint32_t(document.size() / pageBytes);
     const QByteArray chpx = chpxFkp(layout, fcText, pictureLocation);

@@ -42,8 +42,6 @@ private slots:
     void partsAreWellFormed();
     void xmlSafe_data();
     void xmlSafe();
-    void fitPicture_data();
-    void fitPicture();
     void pngHeader_data();
     void pngHeader();
     void packageRecordsTypesAndRelationships();
@@ -112,10 +110,11 @@ void tst_DocxParts::documentBody()
     QFETCH(QString, title);
     QFETCH(QStringList, expectedTitle);
 
-    const DocxParts::PageLayout layout;
-    const DocxParts::PictureExtent extent{5274310, 7459345};
+    const PageLayout::Geometry page = PageLayout::compose(title, QString(), QString(), 794, 1123);
+    const DocxParts::PictureExtent extent = DocxParts::extentOf(page);
+    QCOMPARE(extent.width, qint64(page.picture.width()) * 635);
     const QByteArray xml = DocxParts::document(
-        title, {QStringLiteral("rId2"), QStringLiteral("rId3"), QStringLiteral("rId4")}, extent, layout);
+        title, {QStringLiteral("rId2"), QStringLiteral("rId3"), QStringLiteral("rId4")}, page);
     QCOMPARE(DocxXml::wellFormedError(xml), QString());
 
     const QList<Paragraph> list = DocxXml::paragraphs(xml);
@@ -216,33 +215,6 @@ void tst_DocxParts::xmlSafe()
     QFETCH(QString, text);
     QFETCH(QString, expected);
     QCOMPARE(DocxParts::xmlSafe(text), expected);
-}
-
-void tst_DocxParts::fitPicture_data()
-{
-    QTest::addColumn<uint>("pixelWidth");
-    QTest::addColumn<uint>("pixelHeight");
-    QTest::addColumn<qint64>("width");
-    QTest::addColumn<qint64>("height");
-
-    const DocxParts::PageLayout layout;
-    const qint64 textWidth = layout.textWidth() * 635LL;
-    const qint64 maxHeight = (layout.textHeight() - 600) * 635LL;
-    QTest::newRow("report page") << 794u << 1123u << textWidth << qint64(textWidth * 1123.0 / 794.0 + 0.5);
-    QTest::newRow("wide strip") << 2000u << 100u << textWidth << qint64(textWidth / 20.0 + 0.5);
-    QTest::newRow("small picture scaled up") << 10u << 10u << textWidth << textWidth;
-    QTest::newRow("too tall for the page") << 100u << 1000u << qint64(maxHeight / 10.0 + 0.5) << maxHeight;
-}
-
-void tst_DocxParts::fitPicture()
-{
-    QFETCH(uint, pixelWidth);
-    QFETCH(uint, pixelHeight);
-    QFETCH(qint64, width);
-    QFETCH(qint64, height);
-    const DocxParts::PictureExtent extent = DocxParts::fitPicture(pixelWidth, pixelHeight, {}, 600);
-    QCOMPARE(extent.width, width);
-    QCOMPARE(extent.height, height);
 }
 
 void tst_DocxParts::pngHeader_data()

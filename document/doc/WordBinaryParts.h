@@ -6,49 +6,16 @@
 #include <QList>
 #include <QString>
 
+#include "ByteWriter.h"
+#include "PageLayout.h"
+
 // The pieces of a Word 97-2003 binary document, each emitted by one small function. The writer
 // lays them out in the WordDocument, 1Table and Data streams and points the FIB at them.
 namespace WordBinary {
 
-// Little-endian appender for the document's records.
-class ByteWriter final
-{
-public:
-    void reserve(qsizetype bytes) { m_bytes.reserve(bytes); }
-    void u8(std::uint8_t value) { m_bytes.append(char(value)); }
-    void u16(std::uint16_t value);
-    void u32(std::uint32_t value);
-    void zeros(qsizetype count) { m_bytes.append(count, '\0'); }
-    void raw(const QByteArray &bytes) { m_bytes.append(bytes); }
-    void utf16(const QString &text);
-    void padTo(qsizetype alignment);
-    qsizetype size() const { return m_bytes.size(); }
-    const QByteArray &bytes() const { return m_bytes; }
-    void setU16(qsizetype at, std::uint16_t value);
-    void setU32(qsizetype at, std::uint32_t value);
-
-private:
-    QByteArray m_bytes;
-};
-
-// Page geometry in twips: A4 with the usual margins of a Chinese Word installation.
-struct PageLayout
-{
-    static constexpr int width = 11906;
-    static constexpr int height = 16838;
-    static constexpr int marginTop = 1440;
-    static constexpr int marginBottom = 1440;
-    static constexpr int marginLeft = 1800;
-    static constexpr int marginRight = 1800;
-    static constexpr int headerDistance = 851;
-    static constexpr int footerDistance = 992;
-    static constexpr int textWidth = width - marginLeft - marginRight;
-    static constexpr int textHeight = height - marginTop - marginBottom;
-};
-
 // Font sizes in half-points.
-constexpr std::uint16_t titleHalfPoints = 28;
-constexpr std::uint16_t headerFooterHalfPoints = 18;
+constexpr std::uint16_t titleHalfPoints = 2 * PageLayout::titlePoints;
+constexpr std::uint16_t headerFooterHalfPoints = 2 * PageLayout::headerFooterPoints;
 constexpr std::uint16_t normalHalfPoints = 21;
 
 // Character runs are kept as one of these kinds; the FKP turns each into its sprms.
@@ -91,7 +58,7 @@ QByteArray binTable(std::uint32_t fcFirst, std::uint32_t fcLast, std::uint32_t p
 QByteArray stylesheet();
 QByteArray fontTable();
 QByteArray documentProperties();
-QByteArray sectionProperties();
+QByteArray sectionProperties(const PageLayout::Geometry &page);
 QByteArray sectionTable(std::uint32_t ccpText, std::uint32_t fcSepx);
 QByteArray headerStoryTable(const TextLayout &layout);
 QByteArray pieceTable(std::uint32_t characterCount, std::uint32_t fcText);

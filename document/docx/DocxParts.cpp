@@ -47,10 +47,18 @@ void writeRunProperties(QXmlStreamWriter &xml, int halfPoints)
     xml.writeEndElement();
 }
 
-void writeCentredParagraphStart(QXmlStreamWriter &xml, int halfPoints)
+// A line height of 0 leaves the paragraph's lines as tall as what they hold (the picture).
+void writeCentredParagraphStart(QXmlStreamWriter &xml, int halfPoints, int exactLine)
 {
     xml.writeStartElement(wNs, QStringLiteral("p"));
     xml.writeStartElement(wNs, QStringLiteral("pPr"));
+    xml.writeEmptyElement(wNs, QStringLiteral("spacing"));
+    xml.writeAttribute(wNs, QStringLiteral("before"), QStringLiteral("0"));
+    xml.writeAttribute(wNs, QStringLiteral("after"), QStringLiteral("0"));
+    if (exactLine > 0) {
+        xml.writeAttribute(wNs, QStringLiteral("line"), QString::number(exactLine));
+        xml.writeAttribute(wNs, QStringLiteral("lineRule"), QStringLiteral("exact"));
+    }
     writeVal(xml, QStringLiteral("jc"), QStringLiteral("center"));
     writeRunProperties(xml, halfPoints);
     xml.writeEndElement();
@@ -58,10 +66,10 @@ void writeCentredParagraphStart(QXmlStreamWriter &xml, int halfPoints)
 
 // One centred paragraph per line of text; an empty line still gets its paragraph so that the
 // operator's blank lines survive.
-void writeCentredLines(QXmlStreamWriter &xml, QStringView text, int halfPoints)
+void writeCentredLines(QXmlStreamWriter &xml, QStringView text, int halfPoints, int exactLine)
 {
-    for (const QString &line : lines(text)) {
-        writeCentredParagraphStart(xml, halfPoints);
+    for (const QString &line : PageLayout::lines(text)) {
+        writeCentredParagraphStart(xml, halfPoints, exactLine);
         const QString safe = xmlSafe(line);
         if (!safe.isEmpty()) {
             xml.writeStartElement(wNs, QStringLiteral("r"));
@@ -83,7 +91,7 @@ QByteArray headerOrFooter(const QString &root, QStringView text)
     xml.writeNamespace(wNs, QStringLiteral("w"));
     xml.writeNamespace(rNs, QStringLiteral("r"));
     xml.writeStartElement(wNs, root);
-    writeCentredLines(xml, text, headerFooterHalfPoints);
+    writeCentredLines(xml, text, headerFooterHalfPoints, PageLayout::headerFooterLine);
     xml.writeEndElement();
     return part.finish();
 }
@@ -150,22 +158,10 @@ void writeInlinePicture(QXmlStreamWriter &xml, const QString &pictureId, const P
 
 } // namespace
 
-PictureExtent fitPicture(std::uint32_t pixelWidth, std::uint32_t pixelHeight, const PageLayout &layout,
-                         int reservedHeight)
+PictureExtent extentOf(const PageLayout::Geometry &page)
 {
-    if (pixelWidth == 0 || pixelHeight == 0)
-        return {};
-    const double aspect = static_cast<double>(pixelHeight) / static_cast<double>(pixelWidth);
-    double width = static_cast<double>(layout.textWidth()) * emuPerTwip;
-    double height = width * aspect;
-    const double maxHeight =
-        static_cast<double>(std::max(layout.textHeight() - reservedHeight, 1)) * emuPerTwip;
-    if (height > maxHeight) {
-        height = maxHeight;
-        width = height / aspect;
-    }
-    return {std::max<std::int64_t>(1, static_cast<std::int64_t>(width + 0.5)),
-            std::max<std::int64_t>(1, static_cast<std::int64_t>(height + 0.5))};
+    return {std::int64_t(page.picture.width()) * emuPerTwip,
+            std::int64_t(page.picture.height()) * emuPerTwip};
 }
 
 QString xmlSafe(QStringView text)
@@ -189,25 +185,6 @@ QString xmlSafe(QStringView text)
         safe.append(ch);
     }
     return safe;
-}
-
-QStringList lines(QStringView text)
-{
-    QStringList result;
-    QString current;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar ch = text[i];
-        if (ch == u'\r' || ch == u'\n') {
-            result.append(current);
-            current.clear();
-            if (ch == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-                ++i;
-        } else {
-            current.append(ch);
-        }
-    }
-    result.append(current);
-    return result;
 }
 
 QByteArray contentTypes(const std::vector<ContentType> &defaults, const std::vector<ContentType> &overrides)
@@ -248,8 +225,7 @@ QByteArray relationships(const std::vector<Relationship> &relationships)
     return part.finish();
 }
 
-QByteArray document(QStringView title, const DocumentReferences &references, const PictureExtent &extent,
-                    const PageLayout &layout)
+QByteArray document(QStringView title, const DocumentReferences &references, const PageLayout::Geometry &page)
 {
     PartWriter part;
     QXmlStreamWriter &xml = part.xml;
@@ -261,12 +237,12 @@ QByteArray document(QStringView title, const DocumentReferences &references, con
     xml.writeStartElement(wNs, QStringLiteral("document"));
     xml.writeStartElement(wNs, QStringLiteral("body"));
 
-    writeCentredLines(xml, title, titleHalfPoints);
+    writeCentredLines(xml, title, titleHalfPoints, PageLayout::titleLine);
 
     // The picture paragraph keeps the title's centring and size, as typing a new paragraph would.
-    writeCentredParagraphStart(xml, titleHalfPoints);
+    writeCentredParagraphStart(xml, titleHalfPoints, 0);
     xml.writeStartElement(wNs, QStringLiteral("r"));
-    writeInlinePicture(xml, references.pictureId, extent);
+    writeInlinePicture(xml, references.pictureId, extentOf(page));
     xml.writeEndElement();
     xml.writeEndElement();
 
@@ -278,15 +254,15 @@ QByteArray document(QStringView title, const DocumentReferences &references, con
     xml.writeAttribute(wNs, QStringLiteral("type"), QStringLiteral("default"));
     xml.writeAttribute(rNs, QStringLiteral("id"), references.footerId);
     xml.writeEmptyElement(wNs, QStringLiteral("pgSz"));
-    xml.writeAttribute(wNs, QStringLiteral("w"), QString::number(layout.pageWidth));
-    xml.writeAttribute(wNs, QStringLiteral("h"), QString::number(layout.pageHeight));
+    xml.writeAttribute(wNs, QStringLiteral("w"), QString::number(PageLayout::pageWidth));
+    xml.writeAttribute(wNs, QStringLiteral("h"), QString::number(PageLayout::pageHeight));
     xml.writeEmptyElement(wNs, QStringLiteral("pgMar"));
-    xml.writeAttribute(wNs, QStringLiteral("top"), QString::number(layout.marginTop));
-    xml.writeAttribute(wNs, QStringLiteral("right"), QString::number(layout.marginRight));
-    xml.writeAttribute(wNs, QStringLiteral("bottom"), QString::number(layout.marginBottom));
-    xml.writeAttribute(wNs, QStringLiteral("left"), QString::number(layout.marginLeft));
-    xml.writeAttribute(wNs, QStringLiteral("header"), QString::number(layout.headerDistance));
-    xml.writeAttribute(wNs, QStringLiteral("footer"), QString::number(layout.footerDistance));
+    xml.writeAttribute(wNs, QStringLiteral("top"), QString::number(page.marginTop));
+    xml.writeAttribute(wNs, QStringLiteral("right"), QString::number(PageLayout::marginRight));
+    xml.writeAttribute(wNs, QStringLiteral("bottom"), QString::number(page.marginBottom));
+    xml.writeAttribute(wNs, QStringLiteral("left"), QString::number(PageLayout::marginLeft));
+    xml.writeAttribute(wNs, QStringLiteral("header"), QString::number(PageLayout::headerDistance));
+    xml.writeAttribute(wNs, QStringLiteral("footer"), QString::number(PageLayout::footerDistance));
     xml.writeAttribute(wNs, QStringLiteral("gutter"), QStringLiteral("0"));
     xml.writeEndElement(); // sectPr
 
@@ -315,10 +291,11 @@ QByteArray styles()
     xml.writeStartElement(wNs, QStringLiteral("rPrDefault"));
     xml.writeStartElement(wNs, QStringLiteral("rPr"));
     xml.writeEmptyElement(wNs, QStringLiteral("rFonts"));
-    xml.writeAttribute(wNs, QStringLiteral("ascii"), QStringLiteral("Times New Roman"));
-    xml.writeAttribute(wNs, QStringLiteral("hAnsi"), QStringLiteral("Times New Roman"));
+    const QString family = QString::fromUtf16(PageLayout::fontFamily);
+    xml.writeAttribute(wNs, QStringLiteral("ascii"), family);
+    xml.writeAttribute(wNs, QStringLiteral("hAnsi"), family);
     xml.writeAttribute(wNs, QStringLiteral("eastAsia"), QStringLiteral("SimSun"));
-    xml.writeAttribute(wNs, QStringLiteral("cs"), QStringLiteral("Times New Roman"));
+    xml.writeAttribute(wNs, QStringLiteral("cs"), family);
     writeVal(xml, QStringLiteral("sz"), QStringLiteral("21"));
     writeVal(xml, QStringLiteral("szCs"), QStringLiteral("21"));
     xml.writeEmptyElement(wNs, QStringLiteral("lang"));
@@ -357,7 +334,8 @@ QByteArray coreProperties(QStringView title, const QDateTime &createdUtc)
     xml.writeNamespace(xsiNs, QStringLiteral("xsi"));
     xml.writeStartElement(cpNs, QStringLiteral("coreProperties"));
     // A property is one line: line breaks of the title become spaces.
-    xml.writeTextElement(dcNs, QStringLiteral("title"), xmlSafe(lines(title).join(QLatin1Char(' '))));
+    xml.writeTextElement(dcNs, QStringLiteral("title"),
+                         xmlSafe(PageLayout::lines(title).join(QLatin1Char(' '))));
     xml.writeTextElement(dcNs, QStringLiteral("creator"), QStringLiteral("quillet"));
     for (const char *name : {"created", "modified"}) {
         xml.writeStartElement(dctermsNs, QString::fromLatin1(name));
