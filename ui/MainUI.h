@@ -4,7 +4,9 @@
 #include <functional>
 #include <memory>
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 #include "ReportPage.h"
 #include "Singleton.h"
@@ -14,7 +16,9 @@
 class QLabel;
 class QPixmap;
 class QPrinter;
+class QTimer;
 struct QueryDataFinished;
+struct SaveDataOutcome;
 
 namespace Ui {
 class MainUI;
@@ -29,9 +33,19 @@ class MainUI final : public VirtualWidget, public Singleton<MainUI>
     Q_DISABLE_COPY_MOVE(MainUI)
 
 public:
+    // What the Save As dialog offers: its caption, the suggested path (last folder and name), the
+    // document types and the one chosen (set by the chooser), and the check a path must pass.
+    struct SaveDialogSetup
+    {
+        QString caption;
+        QString suggestedPath;
+        QStringList filters;
+        QString selectedFilter;
+        // Why the path cannot be used, empty when it can; a dialog may keep itself open on it.
+        std::function<QString(const QString &path)> problem;
+    };
     // Returns the chosen document path, or an empty text when the operator cancelled.
-    using SaveFileChooser =
-        std::function<QString(QWidget *parent, const QString &caption, const QString &suggestedPath)>;
+    using SaveFileChooser = std::function<QString(QWidget *parent, SaveDialogSetup &setup)>;
     // Lets the operator set up the printer; true when printing should go ahead.
     using PrintDialogRunner = std::function<bool(QPrinter &printer, QWidget *parent)>;
 
@@ -54,6 +68,17 @@ public:
 
     const TestRecord &testRecord() const { return m_record; }
 
+    // The status line: one line below the buttons, also the window's accessible description.
+    void showStatus(const QString &text, const QString &toolTip = QString());
+    QString statusText() const;
+    // The one place a save outcome reaches the operator, whoever wrote the document: an empty
+    // problem shows "Saved <file name>" with the full path as tooltip, else "Not saved: <problem>".
+    void showSaveOutcome(const QString &path, const QString &problem);
+
+    // Searches the tester ports again, off the GUI thread; the list follows when it is done.
+    void searchPorts();
+    bool isSearchingPorts() const { return m_searchingPorts; }
+
     // Draws the report page into `page` (794 x 1123). An empty save name draws the print header and
     // footer; any other name draws neither and saves the page there as PNG (a failure is logged).
     void renderReport(QPixmap &page, const QString &saveName);
@@ -73,6 +98,13 @@ public slots:
 
 private:
     void onQueryDataFinished(const QueryDataFinished *message);
+    void onSaveDataOutcome(const SaveDataOutcome *message);
+    void resultArrived();
+    void setPorts(const QList<int> &ports);
+    void showNoTester();
+    void startQuery(int index);
+    void updatePrintButton();
+    void updatePending();
     void onBatteryResult(const BatteryResult *message);
     void onGroundingResult(const GroundingResult *message);
     void onStarterResult(const StarterResult *message);
@@ -93,4 +125,13 @@ private:
     MessageReceiver *m_serviceReceiver = nullptr;
     SaveFileChooser m_saveFileChooser;
     PrintDialogRunner m_printDialogRunner;
+
+    bool m_querying = false;
+    QString m_queryPortText;
+    int m_resultsArrived = 0;
+    bool m_searchingPorts = false;
+    bool m_queryAfterSearch = false;
+    // Follows CloseDataPrinter as main.ini is reloaded.
+    QTimer *m_configWatch = nullptr;
+    int m_printingSwitchedOff = -1; // -1 before the first look
 };

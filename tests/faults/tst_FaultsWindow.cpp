@@ -137,7 +137,7 @@ public:
     }
     void saveAs(const QString &docPath)
     {
-        window.setSaveFileChooser([docPath](QWidget *, const QString &, const QString &) { return docPath; });
+        window.setSaveFileChooser([docPath](QWidget *, MainUI::SaveDialogSetup &) { return docPath; });
         QTest::mouseClick(button("saveAsButton"), Qt::LeftButton);
     }
 
