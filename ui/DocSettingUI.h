@@ -25,5 +25,10 @@ public slots:
     void reject() override;
 
 private:
+    // Refuses text the documents cannot carry: GBK must hold every character, and the printed page
+    // only so many header and footer lines. The field at fault says why; OK waits until all is well.
+    void check();
+
     std::unique_ptr<Ui::DocSettingUI> m_ui;
+    QString m_problem;
 };

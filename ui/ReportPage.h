@@ -50,6 +50,9 @@ QRect sectionTextBox(const QRect &cell);
 
 QRect printHeaderBox();
 QRect printFooterBox();
+// How many lines a print header or footer may have: as many as its room on the page holds at the
+// smallest print font. Longer texts would run into the report or off the paper.
+int maxPrintLines();
 
 // Paints the page over the whole device of an open painter (sets its window, pen and fonts).
 void draw(QPainter &painter, const Content &content);

@@ -21,7 +21,8 @@ QString tr(const char *text)
 constexpr qsizetype temporarySuffixBytes = 8;
 constexpr qsizetype maxFileNameBytes = 255;
 
-// The first character of the text that GBK cannot hold, or an empty text.
+} // namespace
+
 QString firstUnencodable(const QString &text)
 {
     for (qsizetype i = 0; i < text.size();) {
@@ -33,8 +34,6 @@ QString firstUnencodable(const QString &text)
     }
     return QString();
 }
-
-} // namespace
 
 QList<DocumentType> documentTypes()
 {

@@ -40,6 +40,9 @@ QString suggestedName(const QString &registration, const QDateTime &now);
 // more byte, and a path that fills the field might have been cut).
 inline constexpr int maxDocPathBytes = 254;
 
+// The first character of the text that GBK cannot hold (a surrogate pair as one), or an empty text.
+QString firstUnencodable(const QString &text);
+
 // Why a document cannot be written at this path, as the end of "Not saved: ..."; empty when it
 // can. Looks at the file system (the folder must exist and take a new file).
 QString problem(const QString &path);
