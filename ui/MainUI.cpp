@@ -654,14 +654,12 @@ void MainUI::onQueryDataFinished(const QueryDataFinished *)
         m_record.testDate.year != 0 || m_record.testDate.month != 0 || m_record.testDate.day != 0 ? 1 : 0;
     answered += m_record.registrationNoInfo.registrationNo[0] != 0 ? 1 : 0;
     answered += m_record.capacityInfo.capacity != 0 ? 1 : 0;
+    // A section the tester has no data for looks the same as one whose answer was lost; the run log
+    // tells them apart. Nothing at all means the tester did not answer.
     if (answered == 0)
         showStatus(tr("Tester did not answer on %1").arg(m_queryPortText));
-    else if (answered == resultMessageCount)
-        showStatus(tr("Test read"));
     else
-        showStatus(tr("Test read; %1 of %2 answers empty (details in the Run log)")
-                       .arg(resultMessageCount - answered)
-                       .arg(resultMessageCount));
+        showStatus(tr("Test read"));
 }
 
 void MainUI::onSaveDataOutcome(const SaveDataOutcome *message)
