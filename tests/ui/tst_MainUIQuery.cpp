@@ -108,6 +108,14 @@ void tst_MainUIQuery::queryShowsTheTestersResults()
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QVERIFY(window.grab().save(screenshotDir() + QStringLiteral("/window-after-query.png")));
+        // The same window after a Save As into a folder that does not exist.
+        const QString missing = env.dir().path(QStringLiteral("no such folder/AB12CDE_2026-03-07.docx"));
+        window.setSaveFileChooser([&, asked = 0](QWidget *, MainUI::SaveDialogSetup &) mutable {
+            return ++asked == 1 ? missing : QString();
+        });
+        window.saveAsClicked();
+        QCOMPARE(window.statusText(), QStringLiteral("Not saved: the folder does not exist"));
+        QVERIFY(window.grab().save(screenshotDir() + QStringLiteral("/window-not-saved.png")));
         QPixmap page(ReportPage::pageSize);
         window.renderReport(page, screenshotDir() + QStringLiteral("/saved-page.png"));
         ConfigManager::instance()->setDocSetting(
