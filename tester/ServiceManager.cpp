@@ -166,6 +166,19 @@ void ServiceManager::dropOrphanedSaves()
     }
 }
 
+// The watch timer ends with the thread; exports still open when it starts again are watched again.
+void ServiceManager::onThreadStarted(const MessageHeader *message)
+{
+    VirtualManager::onThreadStarted(message);
+    updateSaveWatch();
+}
+
+void ServiceManager::onThreadStopping(const MessageHeader *message)
+{
+    m_saveWatchRunning = false;
+    VirtualManager::onThreadStopping(message);
+}
+
 void ServiceManager::updateSaveWatch()
 {
     const bool needed = !m_pendingSaves.empty() || !m_takenSaves.empty();

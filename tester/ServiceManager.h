@@ -39,6 +39,10 @@ public:
     // Tests shorten the bound; any thread, takes effect at the next check.
     void setHelperTimeLimit(int milliseconds) { m_helperTimeLimitMs.store(milliseconds); }
 
+protected:
+    void onThreadStarted(const MessageHeader *message) override;
+    void onThreadStopping(const MessageHeader *message) override;
+
 private:
     void onQueryData(const QueryDataRequest *request);
     void onSaveData(const SaveDataRequest *request);

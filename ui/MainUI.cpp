@@ -238,7 +238,11 @@ MainUI::MainUI(QWidget *parent)
     registerMessageHandler(MSG_SAVE_DATA_OUTCOME, &MainUI::onSaveDataOutcome);
 }
 
-MainUI::~MainUI() = default;
+MainUI::~MainUI()
+{
+    if (m_portSearch)
+        m_portSearch->wait();
+}
 
 bool MainUI::installFonts()
 {
@@ -452,6 +456,7 @@ void MainUI::searchPorts()
             this, [this, ports] { setPorts(ports); }, Qt::QueuedConnection);
     });
     connect(search, &QThread::finished, search, &QObject::deleteLater);
+    m_portSearch = search;
     search->start();
 }
 

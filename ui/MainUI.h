@@ -5,6 +5,7 @@
 #include <memory>
 
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -16,6 +17,7 @@
 class QLabel;
 class QPixmap;
 class QPrinter;
+class QThread;
 class QTimer;
 struct QueryDataFinished;
 struct SaveDataOutcome;
@@ -130,6 +132,7 @@ private:
     QString m_queryPortText;
     int m_resultsArrived = 0;
     bool m_searchingPorts = false;
+    QPointer<QThread> m_portSearch; // hands its result to this window, so it ends before the window
     bool m_queryAfterSearch = false;
     // Follows CloseDataPrinter as main.ini is reloaded.
     QTimer *m_configWatch = nullptr;
