@@ -64,7 +64,13 @@ public:
 
     void accept() override
     {
-        const QString typed = selectedFiles().value(0);
+        // The name as typed: while the folder is still being read, selectedFiles() may give the
+        // folder itself rather than the name in the field.
+        QString typed = selectedFiles().value(0);
+        if (const auto *nameField = findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            nameField && !nameField->text().isEmpty())
+            typed = QDir::isAbsolutePath(nameField->text()) ? nameField->text()
+                                                            : directory().absoluteFilePath(nameField->text());
         // A folder typed into the name field is opened, as the dialog always does.
         if (!typed.isEmpty() && !QFileInfo(typed).isDir() && m_setup.problem) {
             const QString path = SavePath::withSuffix(typed, selectedNameFilter());

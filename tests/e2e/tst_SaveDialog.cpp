@@ -7,7 +7,9 @@
 #include <cstdio>
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QAbstractButton>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -136,6 +138,8 @@ void tst_SaveDialog::typedPathGbkCannotHoldIsRefused()
     // The dialog runs modally inside the click; this drives it from the event loop it runs.
     QTimer driver;
     int step = 0;
+    int waits = 0;
+    QString seenName;
     connect(&driver, &QTimer::timeout, this, [&] {
         QFileDialog *dialog = openFileDialog();
         if (!dialog || !dialog->isVisible())
@@ -152,6 +156,20 @@ void tst_SaveDialog::typedPathGbkCannotHoldIsRefused()
             QTest::keyClick(name, Qt::Key_Return);
             step = 1;
         } else if (step == 1) {
+            // A busy machine may still be filling the dialog's completer, which takes the first
+            // Return as a person's would; then Return is pressed again.
+            if (!window.statusText().startsWith(QStringLiteral("Not saved")) && ++waits < 25) {
+                if (waits % 5 == 0) {
+                    auto *buttons = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+                    QAbstractButton *save = buttons ? buttons->button(QDialogButtonBox::Save) : nullptr;
+                    if (save && save->isEnabled())
+                        QTest::mouseClick(save, Qt::LeftButton);
+                    else
+                        QTest::keyClick(name, Qt::Key_Return);
+                    seenName = name->text();
+                }
+                return;
+            }
             // Still open after Return, and the status line says why.
             stayedOpen = dialog->isVisible();
             statusWhileOpen = window.statusText();
@@ -172,6 +190,9 @@ void tst_SaveDialog::typedPathGbkCannotHoldIsRefused()
     QCOMPARE(startFolder, folder);
     QVERIFY(typed);
     QVERIFY(stayedOpen);
+    QVERIFY2(
+        statusWhileOpen.startsWith(QStringLiteral("Not saved")),
+        qPrintable(QStringLiteral("name field held \"%1\"; status \"%2\"").arg(seenName, statusWhileOpen)));
     QCOMPARE(statusWhileOpen, QStringLiteral("Not saved: the path holds \u201c\u0151\u201d (U+0151), which a "
                                              "document path cannot carry"));
     // Only the corrected name was posted, with the chosen type's suffix added.
