@@ -86,7 +86,7 @@ int main(int argc, char *argv[])
     QCoreApplication::sendPostedEvents(nullptr, QEvent::User);
 
     QString docPath;
-    window.setSaveFileChooser([&docPath](QWidget *, const QString &, const QString &) { return docPath; });
+    window.setSaveFileChooser([&docPath](QWidget *, MainUI::SaveDialogSetup &) { return docPath; });
     std::vector<double> times;
     qint64 bytes = 0;
     for (int i = 0; i <= runs; ++i) {

@@ -100,7 +100,8 @@ void ConfigManager::reportLeftoverWrites() const
     const QDir folder = ini.absoluteDir();
     for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden)) {
         if (leftover.match(name).hasMatch())
-            writeRunLog(tr("ConfigManager Possible Unfinished Write Kept, File:%1").arg(folder.filePath(name)));
+            writeRunLog(
+                tr("ConfigManager Possible Unfinished Write Kept, File:%1").arg(folder.filePath(name)));
     }
 }
 
@@ -188,6 +189,20 @@ void ConfigManager::setDocSetting(const DocSetting &setting)
                                   {QStringLiteral("Footer"), hexEncode(setting.footer)}});
     const std::lock_guard locker(m_docSettingLock);
     m_docSetting = setting;
+}
+
+QString ConfigManager::lastSaveFolder() const
+{
+    const std::shared_lock locker(m_lastSaveFolderLock);
+    return m_lastSaveFolder;
+}
+
+void ConfigManager::setLastSaveFolder(const QString &folder)
+{
+    const std::lock_guard fileLocker(m_fileLock);
+    writeKeys(basicGroup(), {{QStringLiteral("LastSaveFolder"), hexEncode(folder)}});
+    const std::lock_guard locker(m_lastSaveFolderLock);
+    m_lastSaveFolder = folder;
 }
 
 QString ConfigManager::configFilePath()
@@ -305,6 +320,14 @@ bool ConfigManager::activeBasic(IniFile &ini)
     {
         const std::lock_guard locker(m_serialPortNameLock);
         m_serialPortName = serialPortName;
+    }
+    // Written by the first save, not seeded: a main.ini that never saved a document stays as it was.
+    const QString lastSaveFolder = ini.occurrences(basicGroup(), QStringLiteral("LastSaveFolder")) > 0
+                                       ? readHex(ini, basicGroup(), QStringLiteral("LastSaveFolder"))
+                                       : QString();
+    {
+        const std::lock_guard locker(m_lastSaveFolderLock);
+        m_lastSaveFolder = lastSaveFolder;
     }
     return true;
 }

@@ -38,10 +38,13 @@ public:
     QString serialPortName() const;
     TestInfo testInfo() const;
     DocSetting docSetting() const;
+    // The folder of the last document saved (Basic/LastSaveFolder; empty before the first save).
+    QString lastSaveFolder() const;
 
     // GUI thread: write the group's keys to main.ini, then store the value.
     void setTestInfo(const TestInfo &info);
     void setDocSetting(const DocSetting &setting);
+    void setLastSaveFolder(const QString &folder);
 
     static QString configFilePath();
     static QString defaultSerialPortName();
@@ -85,6 +88,8 @@ private:
     QString m_saveDataProcess;
     mutable std::shared_mutex m_serialPortNameLock;
     QString m_serialPortName;
+    mutable std::shared_mutex m_lastSaveFolderLock;
+    QString m_lastSaveFolder;
     // Last-modified time of main.ini in whole seconds, as seen by the last reload check
     // (0 before the first one); used on this manager's thread only.
     std::uint32_t m_lastModified = 0;

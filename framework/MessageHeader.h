@@ -16,7 +16,8 @@ static_assert(sizeof(MessageHeader) == 8);
 static_assert(offsetof(MessageHeader, size) == 0 && offsetof(MessageHeader, id) == 4);
 
 // One numbering serves the whole of kestrel; the helper protocol's command ids are part of it.
-enum MessageId : std::uint32_t {
+enum MessageId : std::uint32_t
+{
     MSG_START_TIMER = 1,
     MSG_STOP_TIMER = 2,
     MSG_LOG_RECORD = 3,
@@ -26,7 +27,8 @@ enum MessageId : std::uint32_t {
     MSG_LOG_DRAIN = 7, // the log manager's own wake-up: queued records wait for it
     MSG_QUERY_DATA_REQUEST = 8,
     MSG_QUERY_DATA_FINISHED = 9,
-    MSG_LOG_WRITE_OUT = 10, // the log manager writes what it holds now instead of at its next timer
+    MSG_LOG_WRITE_OUT = 10,     // the log manager writes what it holds now instead of at its next timer
+    MSG_SAVE_DATA_OUTCOME = 12, // service manager -> window: how an export ended
     MSG_BATTERY_RESULT = 16,
     MSG_GROUNDING_RESULT = 17,
     MSG_STARTER_RESULT = 18,
@@ -45,8 +47,7 @@ enum MessageId : std::uint32_t {
 };
 
 // Makes a zero-filled message of type M with its header set.
-template <typename M>
-M makeMessage(std::uint32_t id)
+template <typename M> M makeMessage(std::uint32_t id)
 {
     M message{};
     message.header.size = sizeof(M);

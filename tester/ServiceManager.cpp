@@ -1,5 +1,6 @@
 #include "ServiceManager.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -47,6 +48,10 @@ void copyField(char (&target)[TargetSize], const char (&source)[SourceSize])
     std::memset(target + length, 0, TargetSize - length);
 }
 
+constexpr std::int32_t saveWatchTimerKey = 1;
+// Helpers that end are noticed within this long (the window hears of it well within a second).
+constexpr std::int32_t saveWatchIntervalMs = 250;
+
 } // namespace
 
 ServiceManager::ServiceManager() = default;
@@ -61,6 +66,7 @@ bool ServiceManager::initialize()
     registerMessageHandler(MSG_SAVE_DATA_REQUEST, &ServiceManager::onSaveData);
     registerMessageHandler(HelperProtocol::GetSaveDataRequestId, &ServiceManager::onGetSaveData);
     registerMessageHandler(HelperProtocol::SetSaveResultRequestId, &ServiceManager::onSetSaveResult);
+    registerTimerHandler(saveWatchTimerKey, &ServiceManager::onSaveWatch);
     return true;
 }
 
@@ -72,6 +78,7 @@ bool ServiceManager::exit()
     unregisterMessageHandler(MSG_SAVE_DATA_REQUEST);
     unregisterMessageHandler(HelperProtocol::GetSaveDataRequestId);
     unregisterMessageHandler(HelperProtocol::SetSaveResultRequestId);
+    unregisterTimerHandler(saveWatchTimerKey);
     return true;
 }
 
@@ -122,24 +129,50 @@ void ServiceManager::onQueryData(const QueryDataRequest *request)
 
 void ServiceManager::onSaveData(const SaveDataRequest *request)
 {
-    m_pendingSaves.push_back(PendingSave{*request, 0});
+    PendingSave save{*request, 0, {}, documentStamp(docPathOf(*request)), 0};
+    save.started.start();
+    m_pendingSaves.push_back(save);
     const QString processPath =
         AppPaths::applicationDir() + QLatin1Char('/') + ConfigManager::instance()->saveDataProcess();
     if (!QFileInfo::exists(processPath)) {
         LogManager::instance()->writeRunLog(
             tr("Save Data To Doc failed, Process not exist, Process Path:%1").arg(processPath));
         m_pendingSaves.pop_back();
+        postSaveOutcome(*request, SaveOutcome::HelperMissing);
         return;
     }
     // The whole path is the program, spaces and all; the helper takes no arguments.
     qint64 pid = 0;
     if (QProcess::startDetached(processPath, QStringList(), QString(), &pid)) {
         m_pendingSaves.back().helperPid = pid;
+        updateSaveWatch();
     } else {
         LogManager::instance()->writeRunLog(
             tr("Save Data To Doc failed, startDetached Error, Process Path:%1").arg(processPath));
         m_pendingSaves.pop_back();
+        postSaveOutcome(*request, SaveOutcome::HelperNotStarted);
     }
+}
+
+QString ServiceManager::docPathOf(const SaveDataRequest &request)
+{
+    return Codec::fromField(request.docPath, sizeof(request.docPath));
+}
+
+ServiceManager::DocumentStamp ServiceManager::documentStamp(const QString &path)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.isFile())
+        return {};
+    return {true, info.size(), info.lastModified(), info.birthTime()};
+}
+
+void ServiceManager::postSaveOutcome(const SaveDataRequest &request, SaveOutcome outcome)
+{
+    auto message = makeMessage<SaveDataOutcome>(MSG_SAVE_DATA_OUTCOME);
+    message.outcome = static_cast<std::uint32_t>(outcome);
+    copyField(message.docPath, request.docPath);
+    postToWindow(&message, sizeof(message));
 }
 
 void ServiceManager::dropOrphanedSaves()
@@ -147,10 +180,80 @@ void ServiceManager::dropOrphanedSaves()
     while (!m_pendingSaves.empty() && detachedProcessEnded(m_pendingSaves.front().helperPid)) {
         LogManager::instance()->writeRunLog(
             tr("Save Data To Doc failed, Process ended before taking the job, Doc Path:%1")
-                .arg(Codec::fromField(m_pendingSaves.front().request.docPath,
-                                      sizeof(m_pendingSaves.front().request.docPath))));
+                .arg(docPathOf(m_pendingSaves.front().request)));
+        postSaveOutcome(m_pendingSaves.front().request, SaveOutcome::EndedBeforeJob);
         m_pendingSaves.pop_front();
     }
+}
+
+// The watch timer ends with the thread; exports still open when it starts again are watched again.
+void ServiceManager::onThreadStarted(const MessageHeader *message)
+{
+    VirtualManager::onThreadStarted(message);
+    updateSaveWatch();
+}
+
+void ServiceManager::onThreadStopping(const MessageHeader *message)
+{
+    m_saveWatchRunning = false;
+    VirtualManager::onThreadStopping(message);
+}
+
+void ServiceManager::updateSaveWatch()
+{
+    const bool needed = !m_pendingSaves.empty() || !m_takenSaves.empty();
+    if (needed == m_saveWatchRunning)
+        return;
+    m_saveWatchRunning = needed;
+    if (needed)
+        startKeyTimer(saveWatchTimerKey, saveWatchIntervalMs, 0);
+    else
+        stopKeyTimer(saveWatchTimerKey);
+}
+
+void ServiceManager::onSaveWatch(std::int32_t)
+{
+    const int limit = m_helperTimeLimitMs.load();
+    // Pending jobs: a helper gone before asking leaves its job to nobody.
+    for (auto it = m_pendingSaves.begin(); it != m_pendingSaves.end();) {
+        if (detachedProcessEnded(it->helperPid)) {
+            LogManager::instance()->writeRunLog(
+                tr("Save Data To Doc failed, Process ended before taking the job, Doc Path:%1")
+                    .arg(docPathOf(it->request)));
+            postSaveOutcome(it->request, SaveOutcome::EndedBeforeJob);
+            it = m_pendingSaves.erase(it);
+        } else if (it->started.hasExpired(limit)) {
+            LogManager::instance()->writeRunLog(
+                tr("Save Data To Doc failed, No result within the time limit, Limit:%1 ms, Doc Path:%2")
+                    .arg(limit)
+                    .arg(docPathOf(it->request)));
+            postSaveOutcome(it->request, SaveOutcome::NoResultInTime);
+            it = m_pendingSaves.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    // Taken jobs: the helper answers SetSaveResult only after it is answered, so a helper that has
+    // ended with its job still here never closed it.
+    for (auto it = m_takenSaves.begin(); it != m_takenSaves.end();) {
+        if (detachedProcessEnded(it->helperPid)) {
+            LogManager::instance()->writeRunLog(
+                tr("Save Data To Doc failed, Process ended without SetSaveResult, Doc Path:%1")
+                    .arg(docPathOf(it->request)));
+            postSaveOutcome(it->request, SaveOutcome::EndedWithoutResult);
+            it = m_takenSaves.erase(it);
+        } else if (it->started.hasExpired(limit)) {
+            LogManager::instance()->writeRunLog(
+                tr("Save Data To Doc failed, No result within the time limit, Limit:%1 ms, Doc Path:%2")
+                    .arg(limit)
+                    .arg(docPathOf(it->request)));
+            postSaveOutcome(it->request, SaveOutcome::NoResultInTime);
+            it = m_takenSaves.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    updateSaveWatch();
 }
 
 void ServiceManager::onGetSaveData(const HelperProtocol::GetSaveDataRequest *request)
@@ -165,8 +268,9 @@ void ServiceManager::onGetSaveData(const HelperProtocol::GetSaveDataRequest *req
     } else if (m_pendingSaves.empty()) {
         response->result = HelperProtocol::ResultNoExportPending;
     } else {
-        const SaveDataRequest job = m_pendingSaves.front().request;
+        PendingSave save = m_pendingSaves.front();
         m_pendingSaves.pop_front();
+        const SaveDataRequest &job = save.request;
         const DocSetting setting = ConfigManager::instance()->docSetting();
         copyText(response->title, setting.title);
         copyText(response->pageHeader, setting.header);
@@ -174,8 +278,11 @@ void ServiceManager::onGetSaveData(const HelperProtocol::GetSaveDataRequest *req
         copyField(response->picturePath, job.picturePath);
         copyField(response->docPath, job.docPath);
         response->result = HelperProtocol::ResultSaveDataFollows;
+        save.interfaceId = request->header.interfaceId;
+        m_takenSaves.push_back(save);
     }
     postToInterface(response.get(), sizeof(*response));
+    updateSaveWatch();
 }
 
 void ServiceManager::onSetSaveResult(const HelperProtocol::SetSaveResultRequest *request)
@@ -184,4 +291,21 @@ void ServiceManager::onSetSaveResult(const HelperProtocol::SetSaveResultRequest 
         HelperProtocol::make<HelperProtocol::SetSaveResultResponse>(HelperProtocol::SetSaveResultResponseId);
     response.header.interfaceId = request->header.interfaceId;
     postToInterface(&response, sizeof(response));
+
+    // The helper reports its failures only in the run log; what counts for the operator is whether
+    // a new document now stands at the path (a failed helper leaves the old one, or none).
+    const auto taken = std::find_if(m_takenSaves.begin(), m_takenSaves.end(), [&](const PendingSave &save) {
+        return save.interfaceId == request->header.interfaceId;
+    });
+    if (taken == m_takenSaves.end())
+        return;
+    const QString docPath = docPathOf(taken->request);
+    const DocumentStamp after = documentStamp(docPath);
+    const bool saved = after.exists && after != taken->before;
+    if (!saved)
+        LogManager::instance()->writeRunLog(
+            tr("Save Data To Doc failed, No new document, Doc Path:%1").arg(docPath));
+    postSaveOutcome(taken->request, saved ? SaveOutcome::Saved : SaveOutcome::NotSaved);
+    m_takenSaves.erase(taken);
+    updateSaveWatch();
 }

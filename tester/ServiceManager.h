@@ -3,6 +3,9 @@
 #include <atomic>
 #include <deque>
 
+#include <QDateTime>
+#include <QElapsedTimer>
+
 #include "ServiceMessages.h"
 #include "Singleton.h"
 #include "VirtualManager.h"
@@ -34,6 +37,16 @@ public:
     void setWindowReceiver(MessageReceiver *receiver) { m_window.store(receiver); }
     void setInterfaceReceiver(MessageReceiver *receiver) { m_interface.store(receiver); }
 
+    // How long a helper may take from its start to closing its job: the helper itself gives up
+    // waiting for kestrel after this long, so an export still open then will not end well.
+    static constexpr int helperTimeLimitMs = 120000;
+    // Tests shorten the bound; any thread, takes effect at the next check.
+    void setHelperTimeLimit(int milliseconds) { m_helperTimeLimitMs.store(milliseconds); }
+
+protected:
+    void onThreadStarted(const MessageHeader *message) override;
+    void onThreadStopping(const MessageHeader *message) override;
+
 private:
     void onQueryData(const QueryDataRequest *request);
     void onSaveData(const SaveDataRequest *request);
@@ -43,18 +56,43 @@ private:
     void postToWindow(const void *message, std::uint32_t length);
     void postToInterface(const void *message, std::uint32_t length);
 
-    // An export job and the process id of the helper started for it (0 when unknown).
+    // What was at a document path when its export started: a helper that fails leaves it so.
+    struct DocumentStamp
+    {
+        bool exists = false;
+        qint64 size = -1;
+        QDateTime modified;
+        QDateTime born;
+        bool operator==(const DocumentStamp &) const = default;
+    };
+    static DocumentStamp documentStamp(const QString &path);
+
+    // An export job and the process id of the helper started for it (0 when unknown). Helpers are
+    // tied to jobs in the order they were started, as they ask for them.
     struct PendingSave
     {
         SaveDataRequest request;
         qint64 helperPid = 0;
+        QElapsedTimer started;
+        DocumentStamp before;
+        std::uint32_t interfaceId = 0; // the link that took the job
     };
     // Drops the oldest jobs whose helper ended without asking for them (killed or crashed);
     // otherwise the next helper would be handed a dead export's document path.
     void dropOrphanedSaves();
+    // Runs while exports are open: notices helpers that ended without closing their job and
+    // jobs past the time bound, so the window hears of them within a second.
+    void onSaveWatch(std::int32_t key);
+    void updateSaveWatch();
+    void postSaveOutcome(const SaveDataRequest &request, SaveOutcome outcome);
+    static QString docPathOf(const SaveDataRequest &request);
 
     // Export jobs started and not yet handed to a helper, oldest first.
     std::deque<PendingSave> m_pendingSaves;
+    // Jobs handed to a helper that has not closed them yet, oldest first.
+    std::deque<PendingSave> m_takenSaves;
+    bool m_saveWatchRunning = false;
+    std::atomic<int> m_helperTimeLimitMs{helperTimeLimitMs};
     std::atomic<MessageReceiver *> m_window{nullptr};
     std::atomic<MessageReceiver *> m_interface{nullptr};
     // Set by deactive() on the stopping thread, read by the query on the worker thread.

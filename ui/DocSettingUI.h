@@ -4,8 +4,6 @@
 
 #include <QDialog>
 
-class QLabel;
-
 namespace Ui {
 class DocSettingUI;
 }
@@ -32,6 +30,11 @@ public slots:
     void reject() override;
 
 private:
+    // Refuses text the documents cannot carry: GBK must hold every character, and the page only so
+    // many header and footer lines of its width. The field at fault says why; OK waits until all is
+    // well.
+    void check();
+
     std::unique_ptr<Ui::DocSettingUI> m_ui;
-    QLabel *m_problemLabel = nullptr;
+    QString m_problem;
 };

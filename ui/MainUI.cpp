@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QThread>
+#include <QTimer>
 #include <QFont>
 #include <QFontDatabase>
 #include <QIcon>
@@ -24,7 +27,9 @@
 #include "LogManager.h"
 #include "PaintedPage.h"
 #include "PdfWriter.h"
+#include "PortComboBox.h"
 #include "ReportText.h"
+#include "SavePath.h"
 #include "ServiceMessages.h"
 #include "TesterPortSearch.h"
 #include "ui_MainUI.h"
@@ -44,15 +49,116 @@ QPixmap picture(const QString &fileName)
 
 constexpr QSize buttonIconSize(130, 50);
 
-QString defaultSaveFileChooser(QWidget *parent, const QString &caption, const QString &suggestedPath)
+// The file dialog that refuses, and stays open on, a path the document could not be written at.
+// (A native dialog of the platform closes anyway; the window then opens it again with the name.)
+class DocPathDialog final : public QFileDialog
 {
-    return QFileDialog::getSaveFileName(parent, caption, suggestedPath, MainUI::saveFileFilter());
+public:
+    DocPathDialog(QWidget *parent, MainUI::SaveDialogSetup &setup)
+        : QFileDialog(parent, setup.caption, setup.suggestedPath), m_setup(setup)
+    {
+        setAcceptMode(QFileDialog::AcceptSave);
+        setFileMode(QFileDialog::AnyFile);
+        setNameFilters(setup.filters);
+        selectNameFilter(setup.selectedFilter);
+        setObjectName(QStringLiteral("saveFileDialog"));
+    }
+
+    void accept() override
+    {
+        // The name as typed: while the folder is still being read, selectedFiles() may give the
+        // folder itself rather than the name in the field.
+        QString typed = selectedFiles().value(0);
+        if (const auto *nameField = findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            nameField && !nameField->text().isEmpty())
+            typed = QDir::isAbsolutePath(nameField->text()) ? nameField->text()
+                                                            : directory().absoluteFilePath(nameField->text());
+        // A folder typed into the name field is opened, as the dialog always does.
+        if (!typed.isEmpty() && !QFileInfo(typed).isDir() && m_setup.problem) {
+            const QString path = SavePath::withSuffix(typed, selectedNameFilter());
+            if (!m_setup.problem(path).isEmpty())
+                return;
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    MainUI::SaveDialogSetup &m_setup;
+};
+
+QString defaultSaveFileChooser(QWidget *parent, MainUI::SaveDialogSetup &setup)
+{
+    DocPathDialog dialog(parent, setup);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    setup.selectedFilter = dialog.selectedNameFilter();
+    return dialog.selectedFiles().value(0);
 }
 
-bool isPdfPath(const QString &path)
+// The caption each picture's artwork shows, for screen readers and tooltips.
+QString pictureCaption(const QString &fileName)
 {
-    return QFileInfo(path).fileName().endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive);
+    static const std::pair<const char *, const char *> captions[] = {
+        {"USB.png", QT_TRANSLATE_NOOP("MainUI", "USB Port")},
+        {"Customer.png", QT_TRANSLATE_NOOP("MainUI", "Customer")},
+        {"BatteryModel.png", QT_TRANSLATE_NOOP("MainUI", "Battery Model")},
+        {"Date.png", QT_TRANSLATE_NOOP("MainUI", "Test Date")},
+        {"RegistrationNo.png", QT_TRANSLATE_NOOP("MainUI", "Reg. No.")},
+        {"Capacity.png", QT_TRANSLATE_NOOP("MainUI", "Capacity")},
+        {"AddReport.png", QT_TRANSLATE_NOOP("MainUI", "Add to Report")},
+        {"DocHeader.png", QT_TRANSLATE_NOOP("MainUI", "Doc Settings")},
+        {"QueryData.png", QT_TRANSLATE_NOOP("MainUI", "Query Data")},
+        {"Printer.png", QT_TRANSLATE_NOOP("MainUI", "Print")},
+        {"SaveAs.png", QT_TRANSLATE_NOOP("MainUI", "Save As")},
+    };
+    for (const auto &[name, caption] : captions) {
+        if (fileName == QLatin1String(name))
+            return QCoreApplication::translate("MainUI", caption);
+    }
+    // Section pictures "<section>-<result>.png": the section and its verdict.
+    static const char *const sections[] = {
+        QT_TRANSLATE_NOOP("MainUI", "Battery"),     QT_TRANSLATE_NOOP("MainUI", "Grounding"),
+        QT_TRANSLATE_NOOP("MainUI", "Starter"),     QT_TRANSLATE_NOOP("MainUI", "Charging 3K"),
+        QT_TRANSLATE_NOOP("MainUI", "Charging 2K"), QT_TRANSLATE_NOOP("MainUI", "Average 2K"),
+    };
+    static const char *const verdicts[] = {
+        QT_TRANSLATE_NOOP("MainUI", "no result"), QT_TRANSLATE_NOOP("MainUI", "pass"),
+        QT_TRANSLATE_NOOP("MainUI", "attention"), QT_TRANSLATE_NOOP("MainUI", "result 3"),
+        QT_TRANSLATE_NOOP("MainUI", "replace"),
+    };
+    const QStringList parts = QFileInfo(fileName).completeBaseName().split(QLatin1Char('-'));
+    const int section = parts.value(0).toInt() - 1;
+    bool isNumber = false;
+    const int verdict = parts.value(1).toInt(&isNumber);
+    if (parts.size() != 2 || section < 0 || section >= 6 || !isNumber)
+        return fileName;
+    const QString verdictText = verdict >= 0 && verdict < 5
+                                    ? QCoreApplication::translate("MainUI", verdicts[verdict])
+                                    : QCoreApplication::translate("MainUI", "result %1").arg(verdict);
+    return QCoreApplication::translate("MainUI", "%1: %2")
+        .arg(QCoreApplication::translate("MainUI", sections[section]), verdictText);
 }
+
+void setPicture(QLabel *label, const QString &fileName)
+{
+    label->setPixmap(picture(fileName));
+    label->setAccessibleName(pictureCaption(fileName));
+    label->setToolTip(pictureCaption(fileName));
+}
+
+constexpr int resultMessageCount = 9;
+
+QString noTesterText()
+{
+#ifdef Q_OS_LINUX
+    return QCoreApplication::translate(
+        "MainUI", "No tester found. Check the cable; the user must be allowed to open serial ports "
+                  "(group dialout).");
+#else
+    return QCoreApplication::translate("MainUI", "No tester found. Check the cable.");
+#endif
+}
+constexpr int configWatchIntervalMs = 1000;
 
 bool defaultPrintDialogRunner(QPrinter &printer, QWidget *parent)
 {
@@ -69,14 +175,14 @@ MainUI::MainUI(QWidget *parent)
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     m_ui->setupUi(this);
 
-    m_ui->usbLabel->setPixmap(picture(QStringLiteral("USB.png")));
-    m_ui->customerLabel->setPixmap(picture(QStringLiteral("Customer.png")));
-    m_ui->batteryModelLabel->setPixmap(picture(QStringLiteral("BatteryModel.png")));
-    m_ui->dataShowLabel->setPixmap(picture(QStringLiteral("Date.png")));
-    m_ui->customerShowLabel->setPixmap(picture(QStringLiteral("Customer.png")));
-    m_ui->registrationNoShowLabel->setPixmap(picture(QStringLiteral("RegistrationNo.png")));
-    m_ui->batteryModelShowLabel->setPixmap(picture(QStringLiteral("BatteryModel.png")));
-    m_ui->capacityShowLabel->setPixmap(picture(QStringLiteral("Capacity.png")));
+    setPicture(m_ui->usbLabel, QStringLiteral("USB.png"));
+    setPicture(m_ui->customerLabel, QStringLiteral("Customer.png"));
+    setPicture(m_ui->batteryModelLabel, QStringLiteral("BatteryModel.png"));
+    setPicture(m_ui->dataShowLabel, QStringLiteral("Date.png"));
+    setPicture(m_ui->customerShowLabel, QStringLiteral("Customer.png"));
+    setPicture(m_ui->registrationNoShowLabel, QStringLiteral("RegistrationNo.png"));
+    setPicture(m_ui->batteryModelShowLabel, QStringLiteral("BatteryModel.png"));
+    setPicture(m_ui->capacityShowLabel, QStringLiteral("Capacity.png"));
 
     const std::pair<QPushButton *, QString> buttons[] = {
         {m_ui->addReportButton, QStringLiteral("AddReport.png")},
@@ -88,11 +194,18 @@ MainUI::MainUI(QWidget *parent)
     for (const auto &[button, icon] : buttons) {
         button->setIcon(QIcon(imagePath(icon)));
         button->setIconSize(buttonIconSize);
+        // The artwork is the button's only caption; screen readers and tooltips need it as text.
+        button->setAccessibleName(pictureCaption(icon));
+        button->setToolTip(pictureCaption(icon));
     }
+    m_ui->usbComboBox->setAccessibleName(tr("Tester port"));
+    m_ui->customerEdit->setAccessibleName(tr("Customer"));
+    m_ui->batteryModelEdit->setAccessibleName(tr("Battery model"));
+    m_ui->statusLabel->setAccessibleName(tr("Status"));
 
-    // Only ports on which a tester answers are listed; the list stays as found for the whole run.
-    for (int portNumber : scanTesterPorts())
-        m_ui->usbComboBox->addItem(tr("COM - %1").arg(portNumber), portNumber);
+    // Only ports on which a tester answers are listed. The first search runs before the window is
+    // shown; later ones (when the list is opened) run off the GUI thread.
+    setPorts(scanTesterPorts());
 
     const TestInfo testInfo = ConfigManager::instance()->testInfo();
     m_ui->customerEdit->setText(testInfo.customer);
@@ -105,8 +218,20 @@ MainUI::MainUI(QWidget *parent)
     connect(m_ui->printerButton, &QPushButton::clicked, this, &MainUI::printerClicked);
     connect(m_ui->docSettingButton, &QPushButton::clicked, this, &MainUI::docSettingClicked);
     connect(m_ui->saveAsButton, &QPushButton::clicked, this, &MainUI::saveAsClicked);
+    connect(m_ui->customerEdit, &QLineEdit::returnPressed, this, &MainUI::addReportClicked);
+    connect(m_ui->batteryModelEdit, &QLineEdit::returnPressed, this, &MainUI::addReportClicked);
+    connect(m_ui->customerEdit, &QLineEdit::textChanged, this, &MainUI::updatePending);
+    connect(m_ui->batteryModelEdit, &QLineEdit::textChanged, this, &MainUI::updatePending);
+    connect(m_ui->usbComboBox, &PortComboBox::popupAboutToShow, this, &MainUI::searchPorts);
+
+    m_configWatch = new QTimer(this);
+    connect(m_configWatch, &QTimer::timeout, this, &MainUI::updatePrintButton);
+    m_configWatch->start(configWatchIntervalMs);
 
     addReportClicked();
+    updatePrintButton();
+    if (m_ui->usbComboBox->count() == 0)
+        showNoTester();
 
     registerMessageHandler(MSG_QUERY_DATA_FINISHED, &MainUI::onQueryDataFinished);
     registerMessageHandler(MSG_BATTERY_RESULT, &MainUI::onBatteryResult);
@@ -118,9 +243,14 @@ MainUI::MainUI(QWidget *parent)
     registerMessageHandler(MSG_TEST_DATE, &MainUI::onTestDate);
     registerMessageHandler(MSG_REGISTRATION_NO_INFO, &MainUI::onRegistrationNoInfo);
     registerMessageHandler(MSG_CAPACITY_INFO, &MainUI::onCapacityInfo);
+    registerMessageHandler(MSG_SAVE_DATA_OUTCOME, &MainUI::onSaveDataOutcome);
 }
 
-MainUI::~MainUI() = default;
+MainUI::~MainUI()
+{
+    if (m_portSearch)
+        m_portSearch->wait();
+}
 
 bool MainUI::installFonts()
 {
@@ -181,7 +311,7 @@ void MainUI::showCapacity()
 
 void MainUI::showSection(Section section)
 {
-    sectionPictureLabel(section)->setPixmap(picture(ReportText::sectionPicture(m_record, section)));
+    setPicture(sectionPictureLabel(section), ReportText::sectionPicture(m_record, section));
     sectionTextLabel(section)->setText(ReportText::sectionText(m_record, section, ReportText::Form::Screen));
 }
 
@@ -243,6 +373,27 @@ void MainUI::addReportClicked()
     m_ui->customerTextLabel->setText(testInfo.customer);
     m_ui->batteryModelTextLabel->setText(testInfo.batteryModel);
     showAll();
+    updatePending();
+}
+
+void MainUI::updatePending()
+{
+    const bool pending = m_ui->customerEdit->text() != m_ui->customerTextLabel->text() ||
+                         m_ui->batteryModelEdit->text() != m_ui->batteryModelTextLabel->text();
+    if (m_ui->addReportButton->property("pending").toBool() == pending)
+        return;
+    m_ui->addReportButton->setProperty("pending", pending);
+    // Typed but not added: the report (and a saved document) still carries the previous values.
+    m_ui->addReportButton->setStyleSheet(
+        pending ? QStringLiteral("QPushButton { border: 3px solid #d08000; border-radius: 4px; "
+                                 "background-color: #fff1c2; }")
+                : QString());
+    const QString caption = pictureCaption(QStringLiteral("AddReport.png"));
+    m_ui->addReportButton->setToolTip(
+        pending ? tr("%1: the customer or battery model typed is not in the report yet").arg(caption)
+                : caption);
+    m_ui->addReportButton->setAccessibleDescription(
+        pending ? tr("Customer or battery model typed but not added") : QString());
 }
 
 void MainUI::docSettingClicked()
@@ -259,8 +410,17 @@ bool MainUI::postToService(const void *message, std::uint32_t length)
 void MainUI::queryDataClicked()
 {
     const int index = m_ui->usbComboBox->currentIndex();
-    if (index == -1)
+    if (index == -1) {
+        // The tester may have been plugged in since the last search.
+        m_queryAfterSearch = true;
+        searchPorts();
         return;
+    }
+    startQuery(index);
+}
+
+void MainUI::startQuery(int index)
+{
     auto request = makeMessage<QueryDataRequest>(MSG_QUERY_DATA_REQUEST);
     request.portNumber = static_cast<std::uint16_t>(m_ui->usbComboBox->itemData(index, Qt::UserRole).toInt());
     // A refused request starts no query and brings no QueryDataFinished: the button stays usable
@@ -268,11 +428,82 @@ void MainUI::queryDataClicked()
     if (!postToService(&request, sizeof(request))) {
         LogManager::instance()->writeRunLog(
             tr("MainUI Query Data request refused, Port:%1").arg(request.portNumber));
+        showStatus(tr("Query not started: kestrel is busy; try again"));
         return;
     }
     m_ui->queryDataButton->setEnabled(false);
+    m_querying = true;
+    m_resultsArrived = 0;
+    m_queryPortText = m_ui->usbComboBox->itemText(index);
     m_record = TestRecord{};
     showAll();
+    showStatus(tr("Reading the tester on %1...").arg(m_queryPortText));
+}
+
+void MainUI::resultArrived()
+{
+    if (!m_querying)
+        return;
+    ++m_resultsArrived;
+    showStatus(tr("Reading the tester... %1 of %2").arg(m_resultsArrived).arg(resultMessageCount));
+}
+
+void MainUI::searchPorts()
+{
+    // A search opens every port; one during a query would take the tester from it.
+    if (m_searchingPorts || m_querying)
+        return;
+    m_searchingPorts = true;
+    m_ui->queryDataButton->setEnabled(false);
+    showStatus(tr("Looking for the tester..."));
+    // Each silent port costs a read window of QueryDataTimeout (up to 3.6 s), so the search runs
+    // on a thread of its own and hands its result back to the window.
+    QThread *search = QThread::create([this] {
+        const QList<int> ports = scanTesterPorts();
+        QMetaObject::invokeMethod(
+            this, [this, ports] { setPorts(ports); }, Qt::QueuedConnection);
+    });
+    connect(search, &QThread::finished, search, &QObject::deleteLater);
+    m_portSearch = search;
+    search->start();
+}
+
+void MainUI::showNoTester()
+{
+    LogManager::instance()->writeRunLog(
+        tr("MainUI No tester found, Port Name:%1").arg(ConfigManager::instance()->serialPortName()));
+    showStatus(noTesterText());
+}
+
+void MainUI::setPorts(const QList<int> &ports)
+{
+    PortComboBox *list = m_ui->usbComboBox;
+    const QVariant current = list->currentData();
+    list->clear();
+    for (int portNumber : ports) {
+        list->addItem(tr("COM - %1").arg(portNumber), portNumber);
+        list->setItemData(list->count() - 1, portName(portNumber), Qt::ToolTipRole);
+    }
+    const int kept = current.isValid() ? list->findData(current) : -1;
+    if (kept >= 0)
+        list->setCurrentIndex(kept);
+    list->setToolTip(list->currentIndex() >= 0
+                         ? list->itemData(list->currentIndex(), Qt::ToolTipRole).toString()
+                         : tr("No tester found"));
+
+    if (!m_searchingPorts)
+        return;
+    m_searchingPorts = false;
+    m_ui->queryDataButton->setEnabled(true);
+    const bool queryNext = m_queryAfterSearch;
+    m_queryAfterSearch = false;
+    if (list->count() == 0) {
+        showNoTester();
+        return;
+    }
+    showStatus(tr("Tester found on %1").arg(list->itemText(list->currentIndex())));
+    if (queryNext)
+        startQuery(list->currentIndex());
 }
 
 ReportPage::Content MainUI::pageContent(bool printing) const
@@ -304,11 +535,6 @@ void MainUI::renderReport(QPixmap &page, const QString &saveName)
         LogManager::instance()->writeRunLog(tr(" Pixmap save failed, Save Name:%1").arg(saveName));
 }
 
-QString MainUI::saveFileFilter()
-{
-    return tr("Word 97-2003 document (*.doc);;Word document (*.docx);;PDF document (*.pdf);;All files (*)");
-}
-
 void MainUI::drawDocumentPage(QPainter &painter, const QRect &paper) const
 {
     const DocSetting setting = ConfigManager::instance()->docSetting();
@@ -334,14 +560,38 @@ DocumentFile::Outcome MainUI::exportPdf(const QString &docPath)
             outcome = DocumentFile::save(docPath, pdf);
     }
     LogManager::instance()->writeRunLog(outcome.runLogLine);
+    showSaveOutcome(docPath,
+                    outcome.saved ? QString() : tr("the PDF could not be written (see the run log)"));
     emit documentSaved(outcome.saved, outcome.runLogLine);
     return outcome;
 }
 
+void MainUI::updatePrintButton()
+{
+    const int switchedOff = ConfigManager::instance()->closeDataPrinter() ? 1 : 0;
+    if (switchedOff == m_printingSwitchedOff)
+        return;
+    const bool firstLook = m_printingSwitchedOff < 0;
+    m_printingSwitchedOff = switchedOff;
+    m_ui->printerButton->setEnabled(!switchedOff);
+    const QString caption = pictureCaption(QStringLiteral("Printer.png"));
+    m_ui->printerButton->setToolTip(
+        switchedOff ? tr("%1: printing is switched off in main.ini (CloseDataPrinter=1)").arg(caption)
+                    : caption);
+    m_ui->printerButton->setAccessibleDescription(
+        switchedOff ? tr("Printing is switched off in main.ini (CloseDataPrinter=1)") : QString());
+    if (switchedOff)
+        showStatus(tr("Printing is switched off (CloseDataPrinter=1 in main.ini)"));
+    else if (!firstLook)
+        showStatus(tr("Printing is switched on again"));
+}
+
 void MainUI::printerClicked()
 {
-    if (ConfigManager::instance()->closeDataPrinter())
+    if (ConfigManager::instance()->closeDataPrinter()) {
+        updatePrintButton();
         return;
+    }
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageSize(QPageSize(QPageSize::A4));
     printer.setFullPage(true);
@@ -373,13 +623,65 @@ void MainUI::printerClicked()
     painter.end();
 }
 
+void MainUI::showStatus(const QString &text, const QString &toolTip)
+{
+    m_ui->statusLabel->setText(text);
+    m_ui->statusLabel->setToolTip(toolTip);
+    m_ui->statusLabel->setAccessibleDescription(text);
+    setAccessibleDescription(text);
+}
+
+QString MainUI::statusText() const
+{
+    return m_ui->statusLabel->text();
+}
+
+void MainUI::showSaveOutcome(const QString &path, const QString &problem)
+{
+    const QString name = QFileInfo(path).fileName();
+    if (problem.isEmpty())
+        showStatus(tr("Saved %1").arg(name), path);
+    else
+        showStatus(tr("Not saved: %1").arg(problem), path);
+}
+
 void MainUI::saveAsClicked()
 {
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmsszzz"));
-    const QString docPath = m_saveFileChooser(this, tr("Save File"), stamp + QStringLiteral(".doc"));
-    if (docPath.isEmpty())
-        return;
-    if (isPdfPath(docPath)) {
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString stamp = now.toString(QStringLiteral("yyyyMMddhhmmsszzz"));
+    QString folder = ConfigManager::instance()->lastSaveFolder();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QDir::homePath();
+
+    SaveDialogSetup setup;
+    setup.caption = tr("Save File");
+    setup.filters = SavePath::filters();
+    setup.selectedFilter = setup.filters.value(0);
+    setup.suggestedPath =
+        folder + QLatin1Char('/') + SavePath::suggestedName(m_ui->registrationNoTextLabel->text(), now);
+    setup.problem = [this](const QString &path) {
+        const QString problem = SavePath::problem(path);
+        if (!problem.isEmpty()) {
+            LogManager::instance()->writeRunLog(
+                tr("MainUI Save As refused, Reason:%1, Doc Path:%2").arg(problem, path));
+            showSaveOutcome(path, problem);
+        }
+        return problem;
+    };
+
+    // Refused paths open the dialog again with the name, until one is good or the operator cancels.
+    QString docPath;
+    for (;;) {
+        const QString chosen = m_saveFileChooser(this, setup);
+        if (chosen.isEmpty())
+            return;
+        docPath = SavePath::withSuffix(chosen, setup.selectedFilter);
+        if (setup.problem(docPath).isEmpty())
+            break;
+        setup.suggestedPath = docPath;
+    }
+    ConfigManager::instance()->setLastSaveFolder(QFileInfo(docPath).absolutePath());
+    if (SavePath::typeOfPath(docPath).writer == SavePath::Writer::Window) {
         exportPdf(docPath);
         return;
     }
@@ -392,13 +694,71 @@ void MainUI::saveAsClicked()
     auto request = makeMessage<SaveDataRequest>(MSG_SAVE_DATA_REQUEST);
     Codec::toField(picturePath, request.picturePath, sizeof(request.picturePath));
     Codec::toField(docPath, request.docPath, sizeof(request.docPath));
-    if (!postToService(&request, sizeof(request)))
+    if (!postToService(&request, sizeof(request))) {
         LogManager::instance()->writeRunLog(tr("MainUI Save Data request refused, Doc Path:%1").arg(docPath));
+        showSaveOutcome(docPath, tr("kestrel is busy; try again"));
+        return;
+    }
+    showStatus(tr("Saving %1...").arg(QFileInfo(docPath).fileName()), docPath);
 }
 
 void MainUI::onQueryDataFinished(const QueryDataFinished *)
 {
     m_ui->queryDataButton->setEnabled(true);
+    // Focus on Print after a query would let the next Space print; it goes back to Query Data.
+    m_ui->queryDataButton->setFocus(Qt::OtherFocusReason);
+    if (!m_querying)
+        return;
+    m_querying = false;
+    int answered = 0;
+    for (std::int16_t status :
+         {m_record.battery.status, m_record.grounding.status, m_record.starter.status,
+          m_record.charging3K.status, m_record.charging2K.status, m_record.avg2K.status})
+        answered += status != 0 ? 1 : 0;
+    answered +=
+        m_record.testDate.year != 0 || m_record.testDate.month != 0 || m_record.testDate.day != 0 ? 1 : 0;
+    answered += m_record.registrationNoInfo.registrationNo[0] != 0 ? 1 : 0;
+    answered += m_record.capacityInfo.capacity != 0 ? 1 : 0;
+    // A section the tester has no data for looks the same as one whose answer was lost; the run log
+    // tells them apart. Nothing at all means the tester did not answer.
+    if (answered == 0)
+        showStatus(tr("Tester did not answer on %1").arg(m_queryPortText));
+    else
+        showStatus(tr("Test read"));
+}
+
+void MainUI::onSaveDataOutcome(const SaveDataOutcome *message)
+{
+    const QString docPath = Codec::fromField(message->docPath, sizeof(message->docPath));
+    switch (static_cast<SaveOutcome>(message->outcome)) {
+    case SaveOutcome::Saved:
+        showSaveOutcome(docPath, QString());
+        return;
+    case SaveOutcome::NotSaved: {
+        // The helper's reason is in the run log; what the folder says now is worth telling.
+        const QString problem = SavePath::problem(docPath);
+        showSaveOutcome(docPath, problem.isEmpty()
+                                     ? tr("the document helper could not write it (details in the Run log)")
+                                     : problem);
+        return;
+    }
+    case SaveOutcome::HelperMissing:
+        showSaveOutcome(docPath, tr("the document helper program is missing (SaveDataProcess in main.ini)"));
+        return;
+    case SaveOutcome::HelperNotStarted:
+        showSaveOutcome(docPath, tr("the document helper program could not be started"));
+        return;
+    case SaveOutcome::EndedBeforeJob:
+        showSaveOutcome(docPath, tr("the document helper ended before it took the report"));
+        return;
+    case SaveOutcome::EndedWithoutResult:
+        showSaveOutcome(docPath, tr("the document helper ended while writing the document"));
+        return;
+    case SaveOutcome::NoResultInTime:
+        showSaveOutcome(docPath, tr("the document helper gave no answer in time"));
+        return;
+    }
+    showSaveOutcome(docPath, tr("the export ended in an unknown way (details in the Run log)"));
 }
 
 // Each result replaces its slot of the record whole, header included, whatever the arrival order.
@@ -411,52 +771,61 @@ void MainUI::onBatteryResult(const BatteryResult *message)
 {
     store(m_record.battery, message);
     showSection(Section::Battery);
+    resultArrived();
 }
 
 void MainUI::onGroundingResult(const GroundingResult *message)
 {
     store(m_record.grounding, message);
     showSection(Section::Grounding);
+    resultArrived();
 }
 
 void MainUI::onStarterResult(const StarterResult *message)
 {
     store(m_record.starter, message);
     showSection(Section::Starter);
+    resultArrived();
 }
 
 void MainUI::onCharging3KResult(const Charging3KResult *message)
 {
     store(m_record.charging3K, message);
     showSection(Section::Charging3K);
+    resultArrived();
 }
 
 void MainUI::onCharging2KResult(const Charging2KResult *message)
 {
     store(m_record.charging2K, message);
     showSection(Section::Charging2K);
+    resultArrived();
 }
 
 void MainUI::onAvg2KResult(const Avg2KResult *message)
 {
     store(m_record.avg2K, message);
     showSection(Section::Avg2K);
+    resultArrived();
 }
 
 void MainUI::onTestDate(const TestDate *message)
 {
     store(m_record.testDate, message);
     showDate();
+    resultArrived();
 }
 
 void MainUI::onRegistrationNoInfo(const RegistrationNoInfo *message)
 {
     store(m_record.registrationNoInfo, message);
     showRegistrationNo();
+    resultArrived();
 }
 
 void MainUI::onCapacityInfo(const CapacityInfo *message)
 {
     store(m_record.capacityInfo, message);
     showCapacity();
+    resultArrived();
 }

@@ -4,7 +4,10 @@
 #include <functional>
 #include <memory>
 
+#include <QList>
+#include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include "DocumentFile.h"
 #include "ReportPage.h"
@@ -17,7 +20,10 @@ class QPixmap;
 class QPainter;
 class QPrinter;
 class QRect;
+class QThread;
+class QTimer;
 struct QueryDataFinished;
+struct SaveDataOutcome;
 
 namespace Ui {
 class MainUI;
@@ -32,9 +38,19 @@ class MainUI final : public VirtualWidget, public Singleton<MainUI>
     Q_DISABLE_COPY_MOVE(MainUI)
 
 public:
+    // What the Save As dialog offers: its caption, the suggested path (last folder and name), the
+    // document types and the one chosen (set by the chooser), and the check a path must pass.
+    struct SaveDialogSetup
+    {
+        QString caption;
+        QString suggestedPath;
+        QStringList filters;
+        QString selectedFilter;
+        // Why the path cannot be used, empty when it can; a dialog may keep itself open on it.
+        std::function<QString(const QString &path)> problem;
+    };
     // Returns the chosen document path, or an empty text when the operator cancelled.
-    using SaveFileChooser =
-        std::function<QString(QWidget *parent, const QString &caption, const QString &suggestedPath)>;
+    using SaveFileChooser = std::function<QString(QWidget *parent, SaveDialogSetup &setup)>;
     // Lets the operator set up the printer; true when printing should go ahead.
     using PrintDialogRunner = std::function<bool(QPrinter &printer, QWidget *parent)>;
 
@@ -57,10 +73,6 @@ public:
 
     const TestRecord &testRecord() const { return m_record; }
 
-    // The file types Save As offers. A path ending in ".pdf" is written by this window itself; any
-    // other goes to the helper (".docx" as Office Open XML, everything else as Word 97-2003).
-    static QString saveFileFilter();
-
     // Writes the report as a one-page PDF at docPath, with the title, header and footer of the
     // document settings: the page the .doc and .docx of an export show. Logs the outcome line
     // (the helper's lines) and emits documentSaved with it.
@@ -68,6 +80,17 @@ public:
 
     // The page that printing and the PDF draw, onto a painter already open on its device.
     void drawDocumentPage(QPainter &painter, const QRect &paper) const;
+
+    // The status line: one line below the buttons, also the window's accessible description.
+    void showStatus(const QString &text, const QString &toolTip = QString());
+    QString statusText() const;
+    // The one place a save outcome reaches the operator, whoever wrote the document: an empty
+    // problem shows "Saved <file name>" with the full path as tooltip, else "Not saved: <problem>".
+    void showSaveOutcome(const QString &path, const QString &problem);
+
+    // Searches the tester ports again, off the GUI thread; the list follows when it is done.
+    void searchPorts();
+    bool isSearchingPorts() const { return m_searchingPorts; }
 
     // Draws the report page into `page` (794 x 1123). An empty save name draws the print header and
     // footer; any other name draws neither and saves the page there as PNG (a failure is logged).
@@ -93,6 +116,13 @@ public slots:
 
 private:
     void onQueryDataFinished(const QueryDataFinished *message);
+    void onSaveDataOutcome(const SaveDataOutcome *message);
+    void resultArrived();
+    void setPorts(const QList<int> &ports);
+    void showNoTester();
+    void startQuery(int index);
+    void updatePrintButton();
+    void updatePending();
     void onBatteryResult(const BatteryResult *message);
     void onGroundingResult(const GroundingResult *message);
     void onStarterResult(const StarterResult *message);
@@ -117,4 +147,14 @@ private:
     QString m_lastPrinterName;
     QString m_lastPrintFolder; // empty until a print went to a file
     bool m_lastPrintedToFile = false;
+
+    bool m_querying = false;
+    QString m_queryPortText;
+    int m_resultsArrived = 0;
+    bool m_searchingPorts = false;
+    QPointer<QThread> m_portSearch; // hands its result to this window, so it ends before the window
+    bool m_queryAfterSearch = false;
+    // Follows CloseDataPrinter as main.ini is reloaded.
+    QTimer *m_configWatch = nullptr;
+    int m_printingSwitchedOff = -1; // -1 before the first look
 };

@@ -1,6 +1,9 @@
 #include "ReportPage.h"
 
+#include <algorithm>
+
 #include <QFont>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QPen>
 #include <QPixmap>
@@ -78,9 +81,24 @@ void drawSectionBox(QPainter &painter, Section section, const TestRecord &record
 // The font of a print header or footer, made smaller where the text would otherwise run off the
 // page. A header grows upwards out of its 40-unit box into the top margin (not clipped, so a
 // two-line header shows whole); a footer grows downwards.
+constexpr int smallestPrintPixelSize = 8;
+
+// Where a print header and a print footer may grow (see fittedPrintFont).
+QRect printHeaderRoom()
+{
+    const QRect box = printHeaderBox();
+    return QRect(QPoint(box.left(), painterWindow.top()), box.bottomRight());
+}
+
+QRect printFooterRoom()
+{
+    const QRect box = printFooterBox();
+    return QRect(box.topLeft(), QPoint(box.right(), painterWindow.bottom()));
+}
+
 QFont fittedPrintFont(QPainter &painter, const QRect &room, int flags, const QString &text)
 {
-    constexpr int smallestPixelSize = 8;
+    constexpr int smallestPixelSize = smallestPrintPixelSize;
     QFont font = printFont();
     while (font.pixelSize() > smallestPixelSize) {
         painter.setFont(font);
@@ -95,7 +113,7 @@ void drawPrintHeader(QPainter &painter, const QString &header)
 {
     constexpr int flags = Qt::AlignHCenter | Qt::AlignBottom | Qt::TextDontClip;
     const QRect box = printHeaderBox();
-    const QRect room(QPoint(box.left(), painterWindow.top()), box.bottomRight());
+    const QRect room = printHeaderRoom();
     painter.save();
     painter.setFont(fittedPrintFont(painter, room, flags, header));
     painter.drawText(box, flags, header);
@@ -107,7 +125,7 @@ void drawPrintFooter(QPainter &painter, const QString &footer)
 {
     constexpr int flags = Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip;
     const QRect box = printFooterBox();
-    const QRect room(box.topLeft(), QPoint(box.right(), painterWindow.bottom()));
+    const QRect room = printFooterRoom();
     painter.save();
     painter.setFont(fittedPrintFont(painter, room, flags, footer));
     painter.drawText(box, flags, footer);

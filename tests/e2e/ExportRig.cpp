@@ -16,7 +16,10 @@ ExportRig::ExportRig(const DocSetting &setting)
 {
 }
 
-ExportRig::~ExportRig() { stop(); }
+ExportRig::~ExportRig()
+{
+    stop();
+}
 
 bool ExportRig::prepare(UiTestEnvironment &env, const DocSetting &setting)
 {
@@ -65,7 +68,7 @@ bool ExportRig::start()
 
 bool ExportRig::saveAs(const QString &path)
 {
-    m_window.setSaveFileChooser([path](QWidget *, const QString &, const QString &) { return path; });
+    m_window.setSaveFileChooser([path](QWidget *, MainUI::SaveDialogSetup &) { return path; });
     QTest::mouseClick(m_window.findChild<QPushButton *>(QStringLiteral("saveAsButton")), Qt::LeftButton);
     if (!QTest::qWaitFor([&path] { return QFileInfo(path).isFile(); }, waitMs))
         return fail(QStringLiteral("no document at ") + path);
@@ -101,4 +104,7 @@ QList<qint64> programPids(const QString &program)
     return pids;
 }
 
-bool programRunning(const QString &program) { return !programPids(program).isEmpty(); }
+bool programRunning(const QString &program)
+{
+    return !programPids(program).isEmpty();
+}

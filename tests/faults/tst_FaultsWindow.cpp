@@ -3,6 +3,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -136,7 +137,7 @@ public:
     }
     void saveAs(const QString &docPath)
     {
-        window.setSaveFileChooser([docPath](QWidget *, const QString &, const QString &) { return docPath; });
+        window.setSaveFileChooser([docPath](QWidget *, MainUI::SaveDialogSetup &) { return docPath; });
         QTest::mouseClick(button("saveAsButton"), Qt::LeftButton);
     }
 
@@ -267,18 +268,24 @@ void tst_FaultsWindow::exportFault_data()
 {
     QTest::addColumn<ExportFault>("fault");
     QTest::addColumn<QString>("expectedLine");
-    QTest::newRow("quillet killed in the middle of a session") << ExportFault::QuilletKilled << QString();
+    QTest::addColumn<QString>("expectedStatus"); // how the status line starts
+    const QString helperFailed =
+        QStringLiteral("Not saved: the document helper could not write it (details in the Run log)");
+    QTest::newRow("quillet killed in the middle of a session")
+        << ExportFault::QuilletKilled << QStringLiteral("Save Data To Doc failed, Process ended ")
+        << QStringLiteral("Not saved: the document helper ended ");
     QTest::newRow("Temp folder not writable")
         << ExportFault::TempNotWritable
-        << QStringLiteral("SaveDataToDoc Error, Picture Missing, Picture Path:");
+        << QStringLiteral("SaveDataToDoc Error, Picture Missing, Picture Path:") << helperFailed;
     QTest::newRow("document path on a full file system")
-        << ExportFault::DocOnFullFileSystem << QStringLiteral("SaveDataToDoc Error,");
+        << ExportFault::DocOnFullFileSystem << QStringLiteral("SaveDataToDoc Error,") << helperFailed;
 }
 
 void tst_FaultsWindow::exportFault()
 {
     QFETCH(ExportFault, fault);
     QFETCH(QString, expectedLine);
+    QFETCH(QString, expectedStatus);
 
     UiTestEnvironment env({QStringLiteral("SaveDataProcess=quillet")});
     QVERIFY(env.isReady());
@@ -307,6 +314,7 @@ void tst_FaultsWindow::exportFault()
     QVERIFY(rig.waitListening());
 
     bool killedInSession = false;
+    QElapsedTimer killed;
     if (fault == ExportFault::QuilletKilled) {
         // The helper is killed as soon as it holds its connection. A fast helper may finish first;
         // then the export is tried again, a few times at most.
@@ -318,17 +326,26 @@ void tst_FaultsWindow::exportFault()
             while (!killedInSession && waited.elapsed() < 20000) {
                 const QList<qint64> pids = programPids(helper);
                 for (qint64 pid : pids) {
-                    if (hasSocket(pid) && ::kill(static_cast<pid_t>(pid), SIGKILL) == 0)
+                    if (hasSocket(pid) && ::kill(static_cast<pid_t>(pid), SIGKILL) == 0) {
                         killedInSession = !QFileInfo::exists(faultDoc);
+                        killed.start();
+                    }
                 }
                 if (pids.isEmpty() && waited.elapsed() > 2000)
                     break;
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
             }
             QTRY_VERIFY_WITH_TIMEOUT(programPids(helper).isEmpty(), 20000);
+            if (killedInSession)
+                QTRY_VERIFY_WITH_TIMEOUT(rig.window.statusText().startsWith(QStringLiteral("Not saved:")),
+                                         1000);
         }
         if (!killedInSession)
             QSKIP("quillet always finished before it could be killed in its session");
+        // The operator hears of it within a second of the kill, not at the next export.
+        const QString reported = rig.window.statusText();
+        QVERIFY2(reported.startsWith(expectedStatus), qPrintable(reported));
+        QVERIFY2(killed.elapsed() < 1000 + 300, qPrintable(QStringLiteral("%1 ms").arg(killed.elapsed())));
         // The link it held is freed.
         QTest::qWait(500);
         QCOMPARE(linksGiven(rig.interface.listenPort()), 10);
@@ -336,6 +353,8 @@ void tst_FaultsWindow::exportFault()
         rig.saveAs(faultDoc);
         QTest::qWait(300);
         QTRY_VERIFY_WITH_TIMEOUT(programPids(helper).isEmpty(), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.window.statusText(), expectedStatus, 1000);
+        QCOMPARE(rig.window.findChild<QLabel *>(QStringLiteral("statusLabel"))->toolTip(), faultDoc);
     }
 
     // Nothing half-written where the document was to go.
@@ -368,6 +387,7 @@ void tst_FaultsWindow::exportFault()
         qInfo().noquote() << lines.join(QLatin1Char('\n'));
     QVERIFY2(anyEndsWith(lines, QStringLiteral("SaveDataToDoc Successful, Doc Path:") + nextDoc),
              qPrintable(lines.join(QLatin1Char('\n'))));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.window.statusText(), QStringLiteral("Saved next.docx"), 5000);
     if (!expectedLine.isEmpty())
         QVERIFY2(anyContains(lines, expectedLine), qPrintable(lines.join(QLatin1Char('\n'))));
 }

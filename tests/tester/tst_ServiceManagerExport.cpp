@@ -1,10 +1,14 @@
 #include <QTest>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
 #include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 
 #include "Codec.h"
 #include "ConfigManager.h"
@@ -56,6 +60,8 @@ private slots:
     void setSaveResultIsAnswered();
     void missingHelperDropsJob();
     void emptyProcessNameDropsJob();
+    void outcomeReachesWindow_data();
+    void outcomeReachesWindow();
 
 private:
     void writeConfig(const QString &saveDataProcess);
@@ -63,9 +69,12 @@ private:
     QStringList newRunLines();
     QString helperPath() const { return m_app->binDir() + QStringLiteral("/quillet helper"); }
     int helperStarts() const;
+    // The outcomes posted to the window for this document path, in order.
+    QList<SaveOutcome> outcomesFor(const QString &docPath) const;
 
     std::unique_ptr<TestAppDir> m_app;
     MessageRecorder m_interface;
+    MessageRecorder m_window;
     ServiceManager m_service;
     qsizetype m_runBefore = 0;
 };
@@ -86,8 +95,11 @@ void tst_ServiceManagerExport::initTestCase()
     QVERIFY(m_app->root().contains(QLatin1Char(' ')));
     // The helper stays alive a while, as a real one does until it has asked for its job: a job
     // whose helper has ended unasked is dropped.
-    const QByteArray script = "#!/bin/sh\necho started >> \"$(dirname \"$0\")/starts.txt\"\n"
-                              "exec sleep 20 </dev/null >/dev/null 2>&1\n";
+    // How long it lives is read from lifetime.txt beside it when that exists.
+    const QByteArray script =
+        "#!/bin/sh\nhere=\"$(dirname \"$0\")\"\necho started >> \"$here/starts.txt\"\n"
+        "lifetime=20\n[ -f \"$here/lifetime.txt\" ] && lifetime=$(cat \"$here/lifetime.txt\")\n"
+        "exec sleep \"$lifetime\" </dev/null >/dev/null 2>&1\n";
     QVERIFY(m_app->writeFile(QStringLiteral("bin/quillet helper"), script));
     QVERIFY(QFile::setPermissions(helperPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     writeConfig(QStringLiteral("quillet helper"));
@@ -97,6 +109,7 @@ void tst_ServiceManagerExport::initTestCase()
     QVERIFY(ConfigManager::instance()->active());
     QCOMPARE(ConfigManager::instance()->docSetting().title, title);
     m_service.setInterfaceReceiver(&m_interface);
+    m_service.setWindowReceiver(&m_window);
     QVERIFY(m_service.initialize());
     QVERIFY(m_service.active());
 }
@@ -258,6 +271,140 @@ void tst_ServiceManagerExport::emptyProcessNameDropsJob()
         lines.first().endsWith(QStringLiteral("Save Data To Doc failed, startDetached Error, Process Path:") +
                                m_app->binDir() + QLatin1Char('/')),
         qPrintable(lines.first()));
+}
+
+QList<SaveOutcome> tst_ServiceManagerExport::outcomesFor(const QString &docPath) const
+{
+    QList<SaveOutcome> outcomes;
+    for (const QByteArray &bytes : m_window.messages()) {
+        SaveDataOutcome message;
+        if (bytes.size() != qsizetype(sizeof(message)))
+            continue;
+        std::memcpy(&message, bytes.constData(), sizeof(message));
+        if (message.header.id == MSG_SAVE_DATA_OUTCOME &&
+            Codec::fromField(message.docPath, sizeof(message.docPath)) == docPath)
+            outcomes << static_cast<SaveOutcome>(message.outcome);
+    }
+    return outcomes;
+}
+
+enum class HelperStep
+{
+    None,         // the helper never asks for its job
+    Take,         // it takes the job and never closes it
+    CloseWithout, // it takes the job and closes it, no document written
+    CloseWritten, // it takes the job, writes the document and closes it
+};
+Q_DECLARE_METATYPE(HelperStep)
+Q_DECLARE_METATYPE(SaveOutcome)
+
+void tst_ServiceManagerExport::outcomeReachesWindow_data()
+{
+    QTest::addColumn<QString>("lifetime"); // of the helper process, in seconds
+    QTest::addColumn<HelperStep>("step");
+    QTest::addColumn<bool>("documentBefore"); // an older document already at the path
+    QTest::addColumn<int>("limitMs");
+    QTest::addColumn<SaveOutcome>("expected");
+    QTest::addColumn<QString>("expectedLine"); // the run-log line, without the path
+    QTest::addColumn<int>("withinMs");         // from the helper's end (or the bound) to the outcome
+
+    QTest::newRow("helper ends before taking the job")
+        << "0" << HelperStep::None << false << 120000 << SaveOutcome::EndedBeforeJob
+        << "Save Data To Doc failed, Process ended before taking the job, Doc Path:" << 1000;
+    QTest::newRow("helper takes the job and ends without closing it")
+        << "1" << HelperStep::Take << false << 120000 << SaveOutcome::EndedWithoutResult
+        << "Save Data To Doc failed, Process ended without SetSaveResult, Doc Path:" << 1000;
+    QTest::newRow("helper never asks within the bound")
+        << "20" << HelperStep::None << false << 1500 << SaveOutcome::NoResultInTime
+        << "Save Data To Doc failed, No result within the time limit, Limit:1500 ms, Doc Path:" << 1000;
+    QTest::newRow("helper holds its job past the bound")
+        << "20" << HelperStep::Take << false << 1500 << SaveOutcome::NoResultInTime
+        << "Save Data To Doc failed, No result within the time limit, Limit:1500 ms, Doc Path:" << 1000;
+    QTest::newRow("helper closes its job with a new document")
+        << "20" << HelperStep::CloseWritten << false << 120000 << SaveOutcome::Saved << QString() << 1000;
+    QTest::newRow("helper replaces an older document")
+        << "20" << HelperStep::CloseWritten << true << 120000 << SaveOutcome::Saved << QString() << 1000;
+    QTest::newRow("helper closes its job but wrote nothing")
+        << "20" << HelperStep::CloseWithout << false << 120000 << SaveOutcome::NotSaved
+        << "Save Data To Doc failed, No new document, Doc Path:" << 1000;
+    QTest::newRow("helper closes its job and the older document is left")
+        << "20" << HelperStep::CloseWithout << true << 120000 << SaveOutcome::NotSaved
+        << "Save Data To Doc failed, No new document, Doc Path:" << 1000;
+}
+
+void tst_ServiceManagerExport::outcomeReachesWindow()
+{
+    QFETCH(QString, lifetime);
+    QFETCH(HelperStep, step);
+    QFETCH(bool, documentBefore);
+    QFETCH(int, limitMs);
+    QFETCH(SaveOutcome, expected);
+    QFETCH(QString, expectedLine);
+    QFETCH(int, withinMs);
+
+    // Earlier tests may have emptied SaveDataProcess; the store sees the change by the file's time.
+    if (ConfigManager::instance()->saveDataProcess() != QStringLiteral("quillet helper")) {
+        writeConfig(QStringLiteral("quillet helper"));
+        QFile ini(m_app->path(QStringLiteral("Config/main.ini")));
+        QVERIFY(ini.open(QIODevice::ReadWrite));
+        QVERIFY(ini.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+        ini.close();
+        QTRY_COMPARE_WITH_TIMEOUT(ConfigManager::instance()->saveDataProcess(),
+                                  QStringLiteral("quillet helper"), 20000);
+    }
+    QVERIFY(m_app->writeFile(QStringLiteral("bin/lifetime.txt"), lifetime.toLatin1()));
+    m_service.setHelperTimeLimit(limitMs);
+    const QString docPath = m_app->path(QStringLiteral("docs/%1.docx").arg(QTest::currentDataTag()));
+    QVERIFY(QDir().mkpath(QFileInfo(docPath).absolutePath()));
+    if (documentBefore) {
+        QVERIFY(m_app->writeFile(QStringLiteral("docs/%1.docx").arg(QTest::currentDataTag()), "older"));
+        QTest::qWait(20); // a rewrite must show in the file's times
+    }
+    const int startsBefore = helperStarts();
+    QElapsedTimer clock;
+    clock.start();
+    const SaveDataRequest job = saveRequest(QStringLiteral("/tmp/picture.png"), docPath);
+    QVERIFY(m_service.postMessage(&job, sizeof(job)));
+    QTRY_COMPARE_WITH_TIMEOUT(helperStarts(), startsBefore + 1, 20000);
+
+    std::uint32_t interfaceId = 700 + static_cast<std::uint32_t>(startsBefore);
+    if (step != HelperStep::None) {
+        const HelperProtocol::GetSaveDataResponse response =
+            getSaveData(interfaceId, HelperProtocol::accessCode);
+        QCOMPARE(response.result, 2u);
+        QCOMPARE(Codec::fromField(response.docPath, sizeof(response.docPath)), docPath);
+    }
+    if (step == HelperStep::CloseWritten)
+        QVERIFY(
+            m_app->writeFile(QStringLiteral("docs/%1.docx").arg(QTest::currentDataTag()), "new document"));
+    if (step == HelperStep::CloseWithout || step == HelperStep::CloseWritten) {
+        auto request = HelperProtocol::make<HelperProtocol::SetSaveResultRequest>(
+            HelperProtocol::SetSaveResultRequestId);
+        request.header.interfaceId = interfaceId;
+        QVERIFY(m_service.postMessage(&request, sizeof(request)));
+    }
+
+    // The window hears within a second of the helper's end, or of the bound, or of the close.
+    const int due = step == HelperStep::CloseWithout || step == HelperStep::CloseWritten
+                        ? 0
+                        : (expected == SaveOutcome::NoResultInTime ? limitMs : lifetime.toInt() * 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(!outcomesFor(docPath).isEmpty(), due + 10000);
+    const qint64 took = clock.elapsed();
+    QVERIFY2(took <= due + withinMs + 300, qPrintable(QStringLiteral("%1 ms after the start").arg(took)));
+    QCOMPARE(outcomesFor(docPath), QList<SaveOutcome>{expected});
+
+    const QStringList lines = newRunLines().filter(QStringLiteral("Save Data To Doc"));
+    if (expectedLine.isEmpty())
+        QVERIFY2(lines.filter(docPath).isEmpty(), qPrintable(lines.join(QLatin1Char('\n'))));
+    else
+        QVERIFY2(std::any_of(lines.cbegin(), lines.cend(),
+                             [&](const QString &line) { return line.endsWith(expectedLine + docPath); }),
+                 qPrintable(lines.join(QLatin1Char('\n'))));
+    // One outcome per export: nothing more arrives once the helper is gone.
+    QTest::qWait(400);
+    QCOMPARE(outcomesFor(docPath).size(), 1);
+    QFile::remove(m_app->path(QStringLiteral("bin/lifetime.txt")));
+    m_service.setHelperTimeLimit(ServiceManager::helperTimeLimitMs);
 }
 
 QTEST_GUILESS_MAIN(tst_ServiceManagerExport)

@@ -43,6 +43,8 @@ private slots:
     void rejectStoresNothing();
     void acceptsOnlyWhatFitsThePage_data();
     void acceptsOnlyWhatFitsThePage();
+    void refusesWhatDocumentsCannotCarry_data();
+    void refusesWhatDocumentsCannotCarry();
 };
 
 void tst_DocSettingUI::initTestCase()
@@ -194,11 +196,95 @@ void tst_DocSettingUI::acceptsOnlyWhatFitsThePage()
     QTest::mouseClick(child<QPushButton>(dialog, "acceptButton"), Qt::LeftButton);
 
     QCOMPARE(dialog.isVisible(), !accepted);
-    QCOMPARE(child<QLabel>(dialog, "problemLabel")->isVisible(), !accepted);
+    QCOMPARE(child<QLabel>(dialog, "problemLabel")->text().isEmpty(), accepted);
     const DocSetting expected = accepted ? DocSetting{title, header, footer} : stored;
     QCOMPARE(ConfigManager::instance()->docSetting(), expected);
     if (!accepted)
         QVERIFY(!child<QLabel>(dialog, "problemLabel")->text().isEmpty());
+}
+
+void tst_DocSettingUI::refusesWhatDocumentsCannotCarry_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("problem"); // empty: accepted
+    const int lines = PageLayout::maxHeaderFooterLines();
+    QVERIFY(lines >= 2);
+    const auto linesOf = [](int count) {
+        QStringList list;
+        for (int i = 1; i <= count; ++i)
+            list << QStringLiteral("line %1").arg(i);
+        return list.join(QLatin1Char('\n'));
+    };
+    QTest::newRow("title with an emoji")
+        << "titleEdit" << QStringLiteral("Report \U0001F600")
+        << QStringLiteral("The title holds \u201c\U0001F600\u201d (U+1f600), which documents cannot carry");
+    QTest::newRow("header with a Turkish letter")
+        << "headerEdit" << QStringLiteral("Garage\n\u015e")
+        << QStringLiteral("The header holds \u201c\u015e\u201d (U+015e), which documents cannot carry");
+    QTest::newRow("footer with an accented letter")
+        << "footerEdit" << QStringLiteral("Gy\u0151r")
+        << QStringLiteral("The footer holds \u201c\u0151\u201d (U+0151), which documents cannot carry");
+    QTest::newRow("header longer than the page holds")
+        << "headerEdit" << linesOf(lines + 1)
+        << QStringLiteral("The header has %1 lines; the page holds %2 with the report")
+               .arg(lines + 1)
+               .arg(lines);
+    QTest::newRow("footer longer than the page holds")
+        << "footerEdit" << linesOf(lines + 3)
+        << QStringLiteral("The footer has %1 lines; the page holds %2 with the report")
+               .arg(lines + 3)
+               .arg(lines);
+    QTest::newRow("header as long as the page holds") << "headerEdit" << linesOf(lines) << QString();
+    QTest::newRow("Chinese footer") << "footerEdit" << QStringLiteral("\u6c7d\u8f66\u7ef4\u4fee")
+                                    << QString();
+    QTest::newRow("title wider than the page")
+        << "titleEdit" << QString(400, QLatin1Char('t'))
+        << QStringLiteral("The title is wider than the page: shorten it");
+}
+
+void tst_DocSettingUI::refusesWhatDocumentsCannotCarry()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QString, problem);
+    const DocSetting stored{QStringLiteral("T"), QStringLiteral("H"), QStringLiteral("F")};
+    UiTestEnvironment env({}, docSettingIni(stored));
+    QVERIFY(env.isReady());
+    DocSettingUI dialog;
+    dialog.show();
+    QWidget *edit = dialog.findChild<QWidget *>(field);
+    QVERIFY(edit);
+    if (auto *line = qobject_cast<QLineEdit *>(edit))
+        line->setText(text);
+    else
+        qobject_cast<QTextEdit *>(edit)->setPlainText(text);
+
+    auto *accept = child<QPushButton>(dialog, "acceptButton");
+    QCOMPARE(accept->isEnabled(), problem.isEmpty());
+    QCOMPARE(child<QLabel>(dialog, "problemLabel")->text(), problem);
+    QCOMPARE(edit->toolTip(), problem);
+    QTest::mouseClick(accept, Qt::LeftButton);
+    if (!problem.isEmpty()) {
+        // Nothing stored, nothing closed; setting the text right makes OK work again.
+        dialog.accept();
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(ConfigManager::instance()->docSetting(), stored);
+        if (auto *line = qobject_cast<QLineEdit *>(edit))
+            line->setText(QStringLiteral("fine"));
+        else
+            qobject_cast<QTextEdit *>(edit)->setPlainText(QStringLiteral("fine"));
+        QVERIFY(accept->isEnabled());
+        QVERIFY(edit->toolTip().isEmpty());
+        QTest::mouseClick(accept, Qt::LeftButton);
+        text = QStringLiteral("fine");
+    }
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    const DocSetting saved = ConfigManager::instance()->docSetting();
+    QCOMPARE(field == QLatin1String("titleEdit")    ? saved.title
+             : field == QLatin1String("headerEdit") ? saved.header
+                                                    : saved.footer,
+             text);
 }
 
 QTEST_MAIN(tst_DocSettingUI)

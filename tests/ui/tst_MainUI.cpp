@@ -15,6 +15,8 @@
 #include "ServiceMessages.h"
 #include "UiTestEnvironment.h"
 
+Q_DECLARE_METATYPE(SaveOutcome)
+
 namespace {
 
 const Section allSections[] = {Section::Battery,    Section::Grounding,  Section::Starter,
@@ -93,7 +95,15 @@ private slots:
     void addReportShowsAndStoresTheTyping();
     void queryClearsAndWaitsForFinished();
     void refusedQueryKeepsButtonEnabled();
-    void queryWithoutPortsDoesNothing();
+    void queryWithoutPortsSearchesAgain();
+    void accessibleNames_data();
+    void accessibleNames();
+    void sectionPictureNamesFollowTheResult();
+    void enterAddsAndPendingIsShown();
+    void queryStatusAndFocus_data();
+    void queryStatusAndFocus();
+    void saveOutcomeIsShown_data();
+    void saveOutcomeIsShown();
     void capacityFollowsBatteryStandard_data();
     void capacityFollowsBatteryStandard();
     void resultsReplaceTheirSlot();
@@ -282,7 +292,7 @@ void tst_MainUI::refusedQueryKeepsButtonEnabled()
     QCOMPARE(lines.filter(QStringLiteral("MainUI Query Data request refused, Port:5")).size(), 1);
 }
 
-void tst_MainUI::queryWithoutPortsDoesNothing()
+void tst_MainUI::queryWithoutPortsSearchesAgain()
 {
     UiTestEnvironment env;
     QVERIFY(env.isReady());
@@ -292,9 +302,229 @@ void tst_MainUI::queryWithoutPortsDoesNothing()
     auto *ports = child<QComboBox>(window, "usbComboBox");
     QCOMPARE(ports->count(), 0);
     QCOMPARE(ports->currentIndex(), -1);
-    QTest::mouseClick(child<QPushButton>(window, "queryDataButton"), Qt::LeftButton);
+    const QString noTester =
+        QStringLiteral("No tester found. Check the cable; the user must be allowed to open "
+                       "serial ports (group dialout).");
+    QCOMPARE(window.statusText(), noTester);
+    window.showStatus(QString());
+
+    auto *queryButton = child<QPushButton>(window, "queryDataButton");
+    QTest::mouseClick(queryButton, Qt::LeftButton);
+    QTRY_VERIFY(!window.isSearchingPorts());
     QVERIFY(service.messages.isEmpty());
-    QVERIFY(child<QPushButton>(window, "queryDataButton")->isEnabled());
+    QVERIFY(queryButton->isEnabled());
+    QCOMPARE(window.statusText(), noTester);
+    QCOMPARE(window.accessibleDescription(), noTester);
+    QCOMPARE(env.runLogLines().filter(QStringLiteral("MainUI No tester found, Port Name:")).size(), 2);
+}
+
+void tst_MainUI::accessibleNames_data()
+{
+    QTest::addColumn<QString>("widget");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("captionTip"); // its tooltip is the same caption
+    const std::pair<const char *, const char *> captioned[] = {
+        {"addReportButton", "Add to Report"},
+        {"docSettingButton", "Doc Settings"},
+        {"queryDataButton", "Query Data"},
+        {"printerButton", "Print"},
+        {"saveAsButton", "Save As"},
+        {"usbLabel", "USB Port"},
+        {"customerLabel", "Customer"},
+        {"batteryModelLabel", "Battery Model"},
+        {"dataShowLabel", "Test Date"},
+        {"customerShowLabel", "Customer"},
+        {"registrationNoShowLabel", "Reg. No."},
+        {"batteryModelShowLabel", "Battery Model"},
+        {"capacityShowLabel", "Capacity"},
+        {"batteryShowLabel", "Battery: no result"},
+        {"groundingShowLabel", "Grounding: no result"},
+        {"starterShowLabel", "Starter: no result"},
+        {"charging3KShowLabel", "Charging 3K: no result"},
+        {"charging2KShowLabel", "Charging 2K: no result"},
+        {"avg2KShowLabel", "Average 2K: no result"},
+    };
+    for (const auto &[widget, name] : captioned)
+        QTest::newRow(widget) << QString::fromLatin1(widget) << QString::fromLatin1(name) << true;
+    QTest::newRow("usbComboBox") << QStringLiteral("usbComboBox") << QStringLiteral("Tester port") << false;
+    QTest::newRow("customerEdit") << QStringLiteral("customerEdit") << QStringLiteral("Customer") << false;
+    QTest::newRow("batteryModelEdit")
+        << QStringLiteral("batteryModelEdit") << QStringLiteral("Battery model") << false;
+    QTest::newRow("statusLabel") << QStringLiteral("statusLabel") << QStringLiteral("Status") << false;
+}
+
+void tst_MainUI::accessibleNames()
+{
+    QFETCH(QString, widget);
+    QFETCH(QString, name);
+    QFETCH(bool, captionTip);
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    MainUI window;
+    QWidget *found = child<QWidget>(window, widget);
+    QCOMPARE(found->accessibleName(), name);
+    if (captionTip)
+        QCOMPARE(found->toolTip(), name);
+}
+
+void tst_MainUI::sectionPictureNamesFollowTheResult()
+{
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    MainUI window;
+    auto battery = makeBatteryResult();
+    battery.status = 4;
+    post(window, battery);
+    auto grounding = makeGroundingResult();
+    grounding.status = 1;
+    post(window, grounding);
+    handlePosted();
+    QCOMPARE(child<QLabel>(window, "batteryShowLabel")->accessibleName(), QStringLiteral("Battery: replace"));
+    QCOMPARE(child<QLabel>(window, "groundingShowLabel")->accessibleName(),
+             QStringLiteral("Grounding: pass"));
+}
+
+void tst_MainUI::enterAddsAndPendingIsShown()
+{
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    MainUI window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *addButton = child<QPushButton>(window, "addReportButton");
+    auto *customer = child<QLineEdit>(window, "customerEdit");
+    auto *batteryModel = child<QLineEdit>(window, "batteryModelEdit");
+    QVERIFY(!addButton->property("pending").toBool());
+
+    // Typed but not added: the button says so, and the report keeps the old customer.
+    customer->setFocus();
+    QTest::keyClicks(customer, QStringLiteral("ACME"));
+    QVERIFY(addButton->property("pending").toBool());
+    QVERIFY(!addButton->styleSheet().isEmpty());
+    QCOMPARE(addButton->accessibleDescription(),
+             QStringLiteral("Customer or battery model typed but not added"));
+    QCOMPARE(text(window, "customerTextLabel"), QString());
+    QTest::keyClick(customer, Qt::Key_Return);
+    QCOMPARE(text(window, "customerTextLabel"), QStringLiteral("ACME"));
+    QCOMPARE(env.iniValue("Test Info", "Customer"), QStringLiteral("ACME"));
+    QVERIFY(!addButton->property("pending").toBool());
+    QVERIFY(addButton->styleSheet().isEmpty());
+
+    batteryModel->setFocus();
+    QTest::keyClicks(batteryModel, QStringLiteral("6-QW-60"));
+    QVERIFY(addButton->property("pending").toBool());
+    QTest::keyClick(batteryModel, Qt::Key_Enter);
+    QCOMPARE(text(window, "batteryModelTextLabel"), QStringLiteral("6-QW-60"));
+    QVERIFY(!addButton->property("pending").toBool());
+}
+
+void tst_MainUI::queryStatusAndFocus_data()
+{
+    QTest::addColumn<int>("answers"); // how many of the nine results carry data
+    QTest::addColumn<QString>("status");
+    QTest::newRow("every answer") << 9 << QStringLiteral("Test read");
+    QTest::newRow("no answer") << 0 << QStringLiteral("Tester did not answer on COM - 12");
+    QTest::newRow("some answers") << 1 << QStringLiteral("Test read");
+}
+
+void tst_MainUI::queryStatusAndFocus()
+{
+    QFETCH(int, answers);
+    QFETCH(QString, status);
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    RecordingReceiver service;
+    MainUI window;
+    window.setServiceReceiver(&service);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *ports = child<QComboBox>(window, "usbComboBox");
+    ports->addItem(QStringLiteral("COM - 12"), 12);
+    auto *printButton = child<QPushButton>(window, "printerButton");
+    printButton->setFocus();
+    QTest::mouseClick(child<QPushButton>(window, "queryDataButton"), Qt::LeftButton);
+    QCOMPARE(window.statusText(), QStringLiteral("Reading the tester on COM - 12..."));
+
+    auto battery = makeBatteryResult();
+    battery.status = answers > 0 ? 1 : 0;
+    auto grounding = makeGroundingResult();
+    grounding.status = answers > 1 ? 1 : 0;
+    auto starter = makeStarterResult();
+    starter.status = answers > 2 ? 1 : 0;
+    auto charging3K = makeCharging3KResult();
+    charging3K.status = answers > 3 ? 1 : 0;
+    auto charging2K = makeCharging2KResult();
+    charging2K.status = answers > 4 ? 1 : 0;
+    auto avg2K = makeAvg2KResult();
+    avg2K.status = answers > 5 ? 1 : 0;
+    auto date = makeTestDate();
+    date.year = answers > 6 ? 2026 : 0;
+    auto registration = makeRegistrationNoInfo();
+    registration.registrationNo[0] = answers > 7 ? 'A' : 0;
+    auto capacity = makeCapacityInfo();
+    capacity.capacity = answers > 8 ? 600 : 0;
+    post(window, date);
+    post(window, battery);
+    handlePosted();
+    QCOMPARE(window.statusText(), QStringLiteral("Reading the tester... 2 of 9"));
+    post(window, grounding);
+    post(window, starter);
+    post(window, avg2K);
+    post(window, charging3K);
+    post(window, charging2K);
+    post(window, registration);
+    post(window, capacity);
+    handlePosted();
+    QCOMPARE(window.statusText(), QStringLiteral("Reading the tester... 9 of 9"));
+    post(window, makeMessage<QueryDataFinished>(MSG_QUERY_DATA_FINISHED));
+    handlePosted();
+    QCOMPARE(window.statusText(), status);
+    QCOMPARE(window.accessibleDescription(), status);
+    // Space after a query must not print: the focus is back on Query Data.
+    QCOMPARE(QApplication::focusWidget(), child<QWidget>(window, "queryDataButton"));
+}
+
+void tst_MainUI::saveOutcomeIsShown_data()
+{
+    QTest::addColumn<SaveOutcome>("outcome");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("saved") << SaveOutcome::Saved << QStringLiteral("Saved report.docx");
+    QTest::newRow("helper missing") << SaveOutcome::HelperMissing
+                                    << QStringLiteral("Not saved: the document helper program is missing "
+                                                      "(SaveDataProcess in main.ini)");
+    QTest::newRow("helper not started") << SaveOutcome::HelperNotStarted
+                                        << QStringLiteral("Not saved: the document helper program could not "
+                                                          "be started");
+    QTest::newRow("ended before the job") << SaveOutcome::EndedBeforeJob
+                                          << QStringLiteral("Not saved: the document helper ended before it "
+                                                            "took the report");
+    QTest::newRow("ended while writing") << SaveOutcome::EndedWithoutResult
+                                         << QStringLiteral("Not saved: the document helper ended while "
+                                                           "writing the document");
+    QTest::newRow("no result in time")
+        << SaveOutcome::NoResultInTime
+        << QStringLiteral("Not saved: the document helper gave no answer in time");
+    QTest::newRow("closed without a document")
+        << SaveOutcome::NotSaved
+        << QStringLiteral("Not saved: the document helper could not write it (details in the Run log)");
+}
+
+void tst_MainUI::saveOutcomeIsShown()
+{
+    QFETCH(SaveOutcome, outcome);
+    QFETCH(QString, status);
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    MainUI window;
+    const QString docPath = env.dir().path(QStringLiteral("report.docx"));
+    auto message = makeMessage<SaveDataOutcome>(MSG_SAVE_DATA_OUTCOME);
+    message.outcome = static_cast<std::uint32_t>(outcome);
+    Codec::toField(docPath, message.docPath, sizeof(message.docPath));
+    post(window, message);
+    handlePosted();
+    QCOMPARE(window.statusText(), status);
+    QCOMPARE(child<QLabel>(window, "statusLabel")->toolTip(), docPath);
+    QCOMPARE(window.accessibleDescription(), status);
 }
 
 void tst_MainUI::capacityFollowsBatteryStandard_data()

@@ -58,6 +58,7 @@ private slots:
     void initTestCase() { MainUI::installFonts(); }
     void queryShowsTheTestersResults();
     void queryOfAVanishedTesterShowsMissingValues();
+    void portListFollowsTheCable();
 };
 
 void tst_MainUIQuery::queryShowsTheTestersResults()
@@ -81,6 +82,7 @@ void tst_MainUIQuery::queryShowsTheTestersResults()
     QCOMPARE(ports->count(), 1);
     QCOMPARE(ports->itemText(0), QStringLiteral("COM - 3"));
     QCOMPARE(ports->itemData(0).toInt(), 3);
+    QCOMPARE(ports->itemData(0, Qt::ToolTipRole).toString(), env.portPath(3));
 
     auto *queryButton = window.findChild<QPushButton *>(QStringLiteral("queryDataButton"));
     QTest::mouseClick(queryButton, Qt::LeftButton);
@@ -92,6 +94,7 @@ void tst_MainUIQuery::queryShowsTheTestersResults()
         qDebug() << env.runLogLines() << sim.log();
     QCOMPARE(text(window, "dataTextLabel"), QStringLiteral("07-03-2026"));
     QCOMPARE(text(window, "registrationNoTextLabel"), QStringLiteral("沪A5K308"));
+    QCOMPARE(window.statusText(), QStringLiteral("Test read"));
     QCOMPARE(text(window, "capacityTextLabel"), QStringLiteral("700 CCA"));
     QCOMPARE(text(window, "batteryTextLabel"), QStringLiteral("          12.62 V    \n            640 CCA\n"
                                                               "           4.58 mΩ\n             92 %    "));
@@ -105,6 +108,14 @@ void tst_MainUIQuery::queryShowsTheTestersResults()
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QVERIFY(window.grab().save(screenshotDir() + QStringLiteral("/window-after-query.png")));
+        // The same window after a Save As into a folder that does not exist.
+        const QString missing = env.dir().path(QStringLiteral("no such folder/AB12CDE_2026-03-07.docx"));
+        window.setSaveFileChooser([&, asked = 0](QWidget *, MainUI::SaveDialogSetup &) mutable {
+            return ++asked == 1 ? missing : QString();
+        });
+        window.saveAsClicked();
+        QCOMPARE(window.statusText(), QStringLiteral("Not saved: the folder does not exist"));
+        QVERIFY(window.grab().save(screenshotDir() + QStringLiteral("/window-not-saved.png")));
         QPixmap page(ReportPage::pageSize);
         window.renderReport(page, screenshotDir() + QStringLiteral("/saved-page.png"));
         ConfigManager::instance()->setDocSetting(
@@ -151,6 +162,58 @@ void tst_MainUIQuery::queryOfAVanishedTesterShowsMissingValues()
         QVERIFY2(text(window, label).contains(QStringLiteral("------")), label);
     QCOMPARE(pictureColour(window, "batteryShowLabel"), UiTestEnvironment::pictureColour("1-0.png"));
     QCOMPARE(text(window, "capacityTextLabel"), QStringLiteral("0 CCA"));
+    QCOMPARE(window.statusText(), QStringLiteral("Tester did not answer on COM - 42"));
+    QVERIFY(service.deactive());
+    service.exit();
+    QCOMPARE(
+        env.runLogLines().filter(QStringLiteral("Open Serial Port failed, Port:") + env.portPath(42)).size(),
+        1);
+}
+
+void tst_MainUIQuery::portListFollowsTheCable()
+{
+    UiTestEnvironment env({QStringLiteral("QueryDataTimeout=100")});
+    QVERIFY(env.isReady());
+    env.writePictures();
+    MainUI window; // no tester yet
+    ServiceManager service;
+    service.setWindowReceiver(&window);
+    QVERIFY(service.initialize() && service.active());
+    window.setServiceReceiver(&service);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *ports = window.findChild<QComboBox *>(QStringLiteral("usbComboBox"));
+    auto *queryButton = window.findChild<QPushButton *>(QStringLiteral("queryDataButton"));
+    QCOMPARE(ports->count(), 0);
+    QVERIFY(window.statusText().startsWith(QStringLiteral("No tester found.")));
+
+    // Plugged in after start: Query Data with the empty list finds it and queries it.
+    TesterSim sim;
+    QVERIFY2(sim.start(env.portPath(9), {QStringLiteral("--no-pacing")}), qPrintable(sim.errorText()));
+    QTest::mouseClick(queryButton, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(ports->count(), 1, 20000);
+    QCOMPARE(ports->itemText(0), QStringLiteral("COM - 9"));
+    QCOMPARE(ports->itemData(0, Qt::ToolTipRole).toString(), env.portPath(9));
+    QTRY_COMPARE_WITH_TIMEOUT(window.statusText(), QStringLiteral("Test read"), 60000);
+    QVERIFY(queryButton->isEnabled());
+    QCOMPARE(text(window, "dataTextLabel"), QStringLiteral("07-03-2026"));
+
+    // A second tester appears: opening the list finds it, and the chosen one stays chosen.
+    TesterSim second;
+    QVERIFY2(second.start(env.portPath(4), {QStringLiteral("--no-pacing")}), qPrintable(second.errorText()));
+    ports->showPopup();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isSearchingPorts() && ports->count() == 2, 20000);
+    ports->hidePopup();
+    QCOMPARE(ports->itemText(0), QStringLiteral("COM - 4"));
+    QCOMPARE(ports->currentText(), QStringLiteral("COM - 9"));
+
+    // Unplugged: the vanished ports leave the list when it is opened again.
+    sim.stop();
+    second.stop();
+    ports->showPopup();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isSearchingPorts() && ports->count() == 0, 20000);
+    ports->hidePopup();
+    QVERIFY(window.statusText().startsWith(QStringLiteral("No tester found.")));
     QVERIFY(service.deactive());
     service.exit();
 }

@@ -5,6 +5,7 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QImage>
+#include <QLabel>
 #include <QPixmap>
 #include <QPrinter>
 #include <QProcess>
@@ -19,6 +20,7 @@
 #include "ConfigManager.h"
 #include "MainUI.h"
 #include "ReportPage.h"
+#include "SavePath.h"
 #include "ServiceMessages.h"
 #include "UiTestEnvironment.h"
 
@@ -155,6 +157,10 @@ private slots:
     void failedSaveIsLogged();
     void saveAsWritesPictureAndPostsRequest_data();
     void saveAsWritesPictureAndPostsRequest();
+    void refusedPathPostsNothing_data();
+    void refusedPathPostsNothing();
+    void suggestedName_data();
+    void suggestedName();
     void saveAsCancelledDoesNothing();
     void refusedSaveRequestIsLogged();
     void printingSwitchedOffOpensNoDialog();
@@ -313,44 +319,53 @@ void tst_ReportOutput::failedSaveIsLogged()
 
 void tst_ReportOutput::saveAsWritesPictureAndPostsRequest_data()
 {
-    QTest::addColumn<QString>("chosen");
-    QTest::addColumn<QByteArray>("expectedDocPath");
-    QTest::newRow("no suffix") << QStringLiteral("/home/op/reports/report")
-                               << QByteArray("/home/op/reports/report");
-    // 300 bytes in GBK: 4 bytes of "/d/x" and 148 two-byte characters; the field keeps 255.
-    const QString longPath = QStringLiteral("/d/x") + QString(148, QChar(0x62a5));
-    const QByteArray gbk = Codec::toBytes(longPath);
-    QTest::newRow("300-byte path") << longPath << gbk.left(255);
+    QTest::addColumn<QString>("chosen");   // below the test's documents folder
+    QTest::addColumn<QString>("filter");   // the type chosen in the dialog
+    QTest::addColumn<QString>("expected"); // the document path posted
+    const QStringList filters = SavePath::filters();
+    QTest::newRow("bare name takes the Word 97-2003 suffix")
+        << QStringLiteral("report") << filters.at(0) << QStringLiteral("report.doc");
+    QTest::newRow("bare name takes the Word suffix")
+        << QStringLiteral("report") << filters.at(1) << QStringLiteral("report.docx");
+    QTest::newRow("a suffix of its own is kept")
+        << QStringLiteral("Report.DOCX") << filters.at(0) << QStringLiteral("Report.DOCX");
+    QTest::newRow("a dot in the name is not a document suffix")
+        << QStringLiteral("report.v2") << filters.at(1) << QStringLiteral("report.v2.docx");
+    QTest::newRow("Chinese name") << QStringLiteral("\u62a5\u544a") << filters.at(1)
+                                  << QStringLiteral("\u62a5\u544a.docx");
 }
 
 void tst_ReportOutput::saveAsWritesPictureAndPostsRequest()
 {
     QFETCH(QString, chosen);
-    QFETCH(QByteArray, expectedDocPath);
-    if (chosen.size() > 100)
-        QCOMPARE(Codec::toBytes(chosen).size(), 300);
+    QFETCH(QString, filter);
+    QFETCH(QString, expected);
     UiTestEnvironment env;
     QVERIFY(env.isReady());
     QVERIFY(QDir(env.dir().path(QStringLiteral("Temp"))).removeRecursively());
+    const QString folder = env.dir().path(QStringLiteral("docs"));
+    QVERIFY(QDir().mkpath(folder));
     RecordingReceiver service;
     MainUI window;
     window.setServiceReceiver(&service);
-    QString caption;
-    QString suggested;
+    MainUI::SaveDialogSetup offered;
     QWidget *dialogParent = nullptr;
-    window.setSaveFileChooser([&](QWidget *parent, const QString &title, const QString &path) {
+    window.setSaveFileChooser([&](QWidget *parent, MainUI::SaveDialogSetup &setup) {
         dialogParent = parent;
-        caption = title;
-        suggested = path;
-        return chosen;
+        offered = setup;
+        setup.selectedFilter = filter;
+        return folder + QLatin1Char('/') + chosen;
     });
     QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("saveAsButton")), Qt::LeftButton);
 
     QCOMPARE(dialogParent, &window);
-    QCOMPARE(caption, QStringLiteral("Save File"));
+    QCOMPARE(offered.caption, QStringLiteral("Save File"));
+    QCOMPARE(offered.filters, QStringList({QStringLiteral("Word 97-2003 document (*.doc)"),
+                                           QStringLiteral("Word document (*.docx)")}));
+    // No registration yet: the time stamp names the picture and is suggested for the document.
     const QRegularExpressionMatch stamp =
-        QRegularExpression(QStringLiteral("^(\\d{17})\\.doc$")).match(suggested);
-    QVERIFY2(stamp.hasMatch(), qPrintable(suggested));
+        QRegularExpression(QStringLiteral("^(\\d{17})$")).match(QFileInfo(offered.suggestedPath).fileName());
+    QVERIFY2(stamp.hasMatch(), qPrintable(offered.suggestedPath));
     const QString picturePath =
         AppPaths::tempDir() + QStringLiteral("/") + stamp.captured(1) + QStringLiteral(".png");
     QCOMPARE(QImage(picturePath).size(), QSize(794, 1123));
@@ -362,11 +377,108 @@ void tst_ReportOutput::saveAsWritesPictureAndPostsRequest()
     QCOMPARE(std::uint32_t(request.header.id), std::uint32_t(MSG_SAVE_DATA_REQUEST));
     QCOMPARE(std::uint32_t(request.header.size), std::uint32_t(1288));
     QCOMPARE(QByteArray(request.picturePath), Codec::toBytes(picturePath));
-    QCOMPARE(QByteArray(request.docPath,
-                        static_cast<qsizetype>(qstrnlen(request.docPath, sizeof(request.docPath)))),
-             expectedDocPath);
+    const QString posted = folder + QLatin1Char('/') + expected;
+    QCOMPARE(Codec::fromField(request.docPath, sizeof(request.docPath)), posted);
     QCOMPARE(request.docPath[sizeof(request.docPath) - 1], '\0');
-    QCOMPARE(request.docPath[expectedDocPath.size()], '\0');
+    QCOMPARE(window.statusText(), QStringLiteral("Saving %1...").arg(expected));
+
+    // The next Save As starts in this folder, also after a restart (main.ini keeps it).
+    QCOMPARE(ConfigManager::instance()->lastSaveFolder(), folder);
+    QCOMPARE(env.iniValue(QStringLiteral("Basic"), QStringLiteral("LastSaveFolder")), folder);
+    window.setSaveFileChooser([&](QWidget *, MainUI::SaveDialogSetup &setup) {
+        offered = setup;
+        return QString();
+    });
+    window.saveAsClicked();
+    QCOMPARE(QFileInfo(offered.suggestedPath).absolutePath(), folder);
+}
+
+void tst_ReportOutput::refusedPathPostsNothing_data()
+{
+    QTest::addColumn<QString>("path"); // "<docs>" stands for the test's documents folder
+    QTest::addColumn<QString>("status");
+    QTest::newRow("character GBK cannot hold")
+        << QStringLiteral("<docs>/caf\u0151.docx")
+        << QStringLiteral("Not saved: the path holds \u201c\u0151\u201d (U+0151), which a document path "
+                          "cannot carry");
+    QTest::newRow("character outside the basic plane")
+        << QStringLiteral("<docs>/r\U0001F600.docx")
+        << QStringLiteral("Not saved: the path holds \u201c\U0001F600\u201d (U+1f600), which a document "
+                          "path cannot carry");
+    // 4 + 2 x 148 + 5 GBK bytes for the name alone.
+    QTest::newRow("path longer than the document path field")
+        << QStringLiteral("<docs>/x") + QString(148, QChar(0x62a5)) + QStringLiteral(".docx") << QString();
+    QTest::newRow("folder does not exist") << QStringLiteral("<docs>/missing/report.docx")
+                                           << QStringLiteral("Not saved: the folder does not exist");
+    QTest::newRow("folder cannot be written")
+        << QStringLiteral("/proc/report.docx") << QStringLiteral("Not saved: the folder cannot be written");
+    QTest::newRow("a folder of that name")
+        << QStringLiteral("<docs>/sub.docx") << QStringLiteral("Not saved: a folder of that name is there");
+}
+
+void tst_ReportOutput::refusedPathPostsNothing()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, status);
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    const QString folder = env.dir().path(QStringLiteral("docs"));
+    QVERIFY(QDir().mkpath(folder + QStringLiteral("/sub.docx")));
+    path.replace(QStringLiteral("<docs>"), folder);
+    RecordingReceiver service;
+    MainUI window;
+    window.setServiceReceiver(&service);
+    QStringList suggested;
+    window.setSaveFileChooser([&](QWidget *, MainUI::SaveDialogSetup &setup) {
+        suggested << setup.suggestedPath;
+        // The dialog's own check refuses the path as well.
+        if (suggested.size() == 1 && setup.problem(path).isEmpty())
+            return QStringLiteral("the dialog let it through");
+        return suggested.size() == 1 ? path : QString();
+    });
+    window.saveAsClicked();
+
+    // Refused before anything is posted, and offered again with the name for correction.
+    QVERIFY(service.messages.isEmpty());
+    QCOMPARE(suggested.size(), 2);
+    QCOMPARE(suggested.at(1), path);
+    if (status.isEmpty())
+        QVERIFY2(window.statusText().startsWith(QStringLiteral("Not saved: the path is ")),
+                 qPrintable(window.statusText()));
+    else
+        QCOMPARE(window.statusText(), status);
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("statusLabel"))->toolTip(), path);
+    QCOMPARE(window.accessibleDescription(), window.statusText());
+    QVERIFY(QDir(env.dir().path(QStringLiteral("Temp"))).entryList(QDir::Files).isEmpty());
+    QVERIFY(ConfigManager::instance()->lastSaveFolder().isEmpty());
+    // The run log is GBK too: it names the character by its code and shows the path as it can.
+    const QStringList lines = env.runLogLines().filter(QStringLiteral("MainUI Save As refused, Reason:"));
+    const QString loggedPath = Codec::toText(Codec::toBytes(path));
+    QVERIFY2(!lines.isEmpty() && lines.first().endsWith(QStringLiteral(", Doc Path:") + loggedPath),
+             qPrintable(lines.join(QLatin1Char('\n'))));
+}
+
+void tst_ReportOutput::suggestedName_data()
+{
+    QTest::addColumn<QString>("registration");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("registration and date")
+        << QStringLiteral("AB12CDE") << QStringLiteral("AB12CDE_2026-03-07");
+    QTest::newRow("unsafe characters replaced")
+        << QStringLiteral("A/B\\C:D*E?F\"G<H>I|J") << QStringLiteral("A_B_C_D_E_F_G_H_I_J_2026-03-07");
+    QTest::newRow("Chinese registration kept")
+        << QStringLiteral("\u4eacA5K308") << QStringLiteral("\u4eacA5K308_2026-03-07");
+    QTest::newRow("no registration: time stamp") << QString() << QStringLiteral("20260307093005042");
+    QTest::newRow("blank registration: time stamp")
+        << QStringLiteral("  ") << QStringLiteral("20260307093005042");
+}
+
+void tst_ReportOutput::suggestedName()
+{
+    QFETCH(QString, registration);
+    QFETCH(QString, expected);
+    const QDateTime now(QDate(2026, 3, 7), QTime(9, 30, 5, 42));
+    QCOMPARE(SavePath::suggestedName(registration, now), expected);
 }
 
 void tst_ReportOutput::saveAsCancelledDoesNothing()
@@ -377,7 +489,7 @@ void tst_ReportOutput::saveAsCancelledDoesNothing()
     RecordingReceiver service;
     MainUI window;
     window.setServiceReceiver(&service);
-    window.setSaveFileChooser([](QWidget *, const QString &, const QString &) { return QString(); });
+    window.setSaveFileChooser([](QWidget *, MainUI::SaveDialogSetup &) { return QString(); });
     window.saveAsClicked();
     QVERIFY(service.messages.isEmpty());
     QVERIFY(!QDir(env.dir().path(QStringLiteral("Temp"))).exists());
@@ -391,15 +503,16 @@ void tst_ReportOutput::refusedSaveRequestIsLogged()
     service.refuse = true;
     MainUI window;
     window.setServiceReceiver(&service);
-    window.setSaveFileChooser(
-        [](QWidget *, const QString &, const QString &) { return QStringLiteral("/r/x.doc"); });
+    const QString docPath = env.dir().path(QStringLiteral("x.doc"));
+    window.setSaveFileChooser([&](QWidget *, MainUI::SaveDialogSetup &) { return docPath; });
     window.saveAsClicked();
     QCOMPARE(QDir(env.dir().path(QStringLiteral("Temp"))).entryList(QDir::Files).size(),
              1); // the picture stays
     QCOMPARE(env.runLogLines()
-                 .filter(QStringLiteral("MainUI Save Data request refused, Doc Path:/r/x.doc"))
+                 .filter(QStringLiteral("MainUI Save Data request refused, Doc Path:") + docPath)
                  .size(),
              1);
+    QCOMPARE(window.statusText(), QStringLiteral("Not saved: kestrel is busy; try again"));
 }
 
 void tst_ReportOutput::printingSwitchedOffOpensNoDialog()
@@ -408,13 +521,29 @@ void tst_ReportOutput::printingSwitchedOffOpensNoDialog()
     QVERIFY(env.isReady());
     QVERIFY(ConfigManager::instance()->closeDataPrinter());
     MainUI window;
+    auto *print = window.findChild<QPushButton *>(QStringLiteral("printerButton"));
+    QVERIFY(!print->isEnabled());
+    QCOMPARE(print->toolTip(),
+             QStringLiteral("Print: printing is switched off in main.ini (CloseDataPrinter=1)"));
     int dialogs = 0;
     window.setPrintDialogRunner([&](QPrinter &, QWidget *) {
         ++dialogs;
         return false;
     });
-    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("printerButton")), Qt::LeftButton);
+    window.printerClicked();
     QCOMPARE(dialogs, 0);
+
+    // Printing switched on by hand in main.ini: the button follows the reload.
+    QTest::qWait(1100); // the reload looks at whole seconds of the file's time
+    QByteArray ini = env.dir().readFile(QStringLiteral("Config/main.ini"));
+    QVERIFY(ini.contains("CloseDataPrinter=1"));
+    ini.replace("CloseDataPrinter=1", "CloseDataPrinter=0");
+    QVERIFY(env.dir().writeFile(QStringLiteral("Config/main.ini"), ini));
+    QTRY_VERIFY_WITH_TIMEOUT(print->isEnabled(), 8000);
+    QCOMPARE(print->toolTip(), QStringLiteral("Print"));
+    QCOMPARE(window.statusText(), QStringLiteral("Printing is switched on again"));
+    window.printerClicked();
+    QCOMPARE(dialogs, 1);
 }
 
 void tst_ReportOutput::printCancelledPrintsNothing()
@@ -506,40 +635,44 @@ void tst_ReportOutput::printToFileKeepsFolderAndNeverReusesAName()
 void tst_ReportOutput::saveAsPdfWritesItWithoutTheHelper_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("saved");
-    QTest::addColumn<QString>("line");
-    QTest::newRow("saved") << QStringLiteral("report.PDF") << true
-                           << QStringLiteral("SaveDataToDoc Successful, Doc Path:%1");
-    QTest::newRow("folder missing") << QStringLiteral("missing/report.pdf") << false
-                                    << QStringLiteral("SaveDataToDoc Error, Folder Missing, Doc Path:%1");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("written");
+    const QString pdf = QStringLiteral("PDF document (*.pdf)");
+    QTest::newRow("suffix typed") << QStringLiteral("report.PDF") << SavePath::filters().value(0)
+                                  << QStringLiteral("report.PDF");
+    QTest::newRow("bare name, PDF type chosen")
+        << QStringLiteral("report") << pdf << QStringLiteral("report.pdf");
 }
 
 void tst_ReportOutput::saveAsPdfWritesItWithoutTheHelper()
 {
     QFETCH(QString, name);
-    QFETCH(bool, saved);
-    QFETCH(QString, line);
-    QVERIFY(MainUI::saveFileFilter().contains(QStringLiteral("PDF document (*.pdf)")));
+    QFETCH(QString, filter);
+    QFETCH(QString, written);
+    QVERIFY(SavePath::filters().contains(QStringLiteral("PDF document (*.pdf)")));
     UiTestEnvironment env;
     QVERIFY(env.isReady());
     QVERIFY(QDir(env.dir().path(QStringLiteral("Temp"))).removeRecursively());
     RecordingReceiver service;
     MainUI window;
     window.setServiceReceiver(&service);
-    const QString docPath = env.dir().path(name);
-    window.setSaveFileChooser([&](QWidget *, const QString &, const QString &) { return docPath; });
+    window.setSaveFileChooser([&](QWidget *, MainUI::SaveDialogSetup &setup) {
+        setup.selectedFilter = filter;
+        return env.dir().path(name);
+    });
     QSignalSpy outcomes(&window, &MainUI::documentSaved);
     window.saveAsClicked();
 
-    QCOMPARE(QFile::exists(docPath), saved);
-    if (saved)
-        QCOMPARE(env.dir().readFile(name).left(5), QByteArray("%PDF-"));
+    const QString docPath = env.dir().path(written);
+    const QString line = QStringLiteral("SaveDataToDoc Successful, Doc Path:%1").arg(docPath);
+    QCOMPARE(env.dir().readFile(written).left(5), QByteArray("%PDF-"));
     QVERIFY(service.messages.isEmpty()); // the helper is not involved
     QVERIFY(!QDir(env.dir().path(QStringLiteral("Temp"))).exists());
     QCOMPARE(outcomes.size(), 1);
-    QCOMPARE(outcomes.first().at(0).toBool(), saved);
-    QCOMPARE(outcomes.first().at(1).toString(), line.arg(docPath));
-    QCOMPARE(env.runLogLines().filter(line.arg(docPath)).size(), 1);
+    QVERIFY(outcomes.first().at(0).toBool());
+    QCOMPARE(outcomes.first().at(1).toString(), line);
+    QCOMPARE(env.runLogLines().filter(line).size(), 1);
+    QCOMPARE(window.statusText(), QStringLiteral("Saved %1").arg(written));
 }
 
 QTEST_MAIN(tst_ReportOutput)
