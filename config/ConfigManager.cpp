@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSysInfo>
 
 #include "AppPaths.h"
 #include "Codec.h"
@@ -34,6 +35,10 @@ QString testInfoGroup()
 QString docSettingGroup()
 {
     return QStringLiteral("Doc Setting");
+}
+QString historyGroup()
+{
+    return QStringLiteral("History");
 }
 
 QString forLog(const QString &value)
@@ -129,6 +134,18 @@ bool ConfigManager::deactive()
 {
     stopKeyTimer(reloadTimerKey);
     return VirtualManager::deactive();
+}
+
+QString ConfigManager::workstation() const
+{
+    const std::shared_lock locker(m_workstationLock);
+    return m_workstation;
+}
+
+HistorySetting ConfigManager::historySetting() const
+{
+    const std::shared_lock locker(m_historySettingLock);
+    return m_historySetting;
 }
 
 bool ConfigManager::closeDataPrinter() const
@@ -264,6 +281,9 @@ bool ConfigManager::loadAll(bool *fileRead)
     } else if (!activeDocSetting(ini)) {
         writeRunLog(tr("Failed to activeDocSetting"));
         ok = false;
+    } else if (!activeHistory(ini)) {
+        writeRunLog(tr("Failed to activeHistory"));
+        ok = false;
     }
     m_valuesLoaded = true;
 
@@ -283,6 +303,9 @@ bool ConfigManager::activeBasic(IniFile &ini)
         readString(ini, basicGroup(), QStringLiteral("SaveDataProcess"), QString());
     QString serialPortName =
         readString(ini, basicGroup(), QStringLiteral("SerialPortName"), defaultSerialPortName());
+    QString workstation = readString(ini, basicGroup(), QStringLiteral("Workstation"), QString()).trimmed();
+    if (workstation.isEmpty())
+        workstation = QSysInfo::machineHostName();
     if (serialPortName.isEmpty() || !serialPortName.contains(QStringLiteral("%1"))) {
         // Without "%1" every port number would name the same device.
         writeRunLog(tr("ConfigManager Bad SerialPortName, Value:%1, Used:%2")
@@ -306,6 +329,28 @@ bool ConfigManager::activeBasic(IniFile &ini)
         const std::lock_guard locker(m_serialPortNameLock);
         m_serialPortName = serialPortName;
     }
+    {
+        const std::lock_guard locker(m_workstationLock);
+        m_workstation = workstation;
+    }
+    return true;
+}
+
+bool ConfigManager::activeHistory(IniFile &ini)
+{
+    HistorySetting setting;
+    QString driver = readString(ini, historyGroup(), QStringLiteral("Driver"), setting.driver).trimmed().toUpper();
+    if (driver != QLatin1String("QSQLITE") && driver != QLatin1String("QPSQL")) {
+        writeRunLog(tr("ConfigManager Bad History Driver, Value:%1, Used:%2").arg(forLog(driver), setting.driver));
+        driver = setting.driver;
+    }
+    setting.driver = driver;
+    setting.host = readString(ini, historyGroup(), QStringLiteral("Host"), QString()).trimmed();
+    setting.port = readInt(ini, historyGroup(), QStringLiteral("Port"), setting.port, 1, 65535);
+    setting.database = readString(ini, historyGroup(), QStringLiteral("Database"), QStringLiteral("kestrel")).trimmed();
+    setting.user = readString(ini, historyGroup(), QStringLiteral("User"), QString()).trimmed();
+    const std::lock_guard locker(m_historySettingLock);
+    m_historySetting = setting;
     return true;
 }
 
