@@ -339,15 +339,18 @@ bool ConfigManager::activeBasic(IniFile &ini)
 bool ConfigManager::activeHistory(IniFile &ini)
 {
     HistorySetting setting;
-    QString driver = readString(ini, historyGroup(), QStringLiteral("Driver"), setting.driver).trimmed().toUpper();
+    QString driver =
+        readString(ini, historyGroup(), QStringLiteral("Driver"), setting.driver).trimmed().toUpper();
     if (driver != QLatin1String("QSQLITE") && driver != QLatin1String("QPSQL")) {
-        writeRunLog(tr("ConfigManager Bad History Driver, Value:%1, Used:%2").arg(forLog(driver), setting.driver));
+        writeRunLog(
+            tr("ConfigManager Bad History Driver, Value:%1, Used:%2").arg(forLog(driver), setting.driver));
         driver = setting.driver;
     }
     setting.driver = driver;
     setting.host = readString(ini, historyGroup(), QStringLiteral("Host"), QString()).trimmed();
     setting.port = readInt(ini, historyGroup(), QStringLiteral("Port"), setting.port, 1, 65535);
-    setting.database = readString(ini, historyGroup(), QStringLiteral("Database"), QStringLiteral("kestrel")).trimmed();
+    setting.database =
+        readString(ini, historyGroup(), QStringLiteral("Database"), QStringLiteral("kestrel")).trimmed();
     setting.user = readString(ini, historyGroup(), QStringLiteral("User"), QString()).trimmed();
     const std::lock_guard locker(m_historySettingLock);
     m_historySetting = setting;

@@ -20,6 +20,8 @@
 #include "Codec.h"
 #include "ConfigManager.h"
 #include "DocSettingUI.h"
+#include "HistoryMessages.h"
+#include "HistoryUI.h"
 #include "LogManager.h"
 #include "ReportText.h"
 #include "ServiceMessages.h"
@@ -76,6 +78,7 @@ MainUI::MainUI(QWidget *parent)
         {m_ui->queryDataButton, QStringLiteral("QueryData.png")},
         {m_ui->printerButton, QStringLiteral("Printer.png")},
         {m_ui->saveAsButton, QStringLiteral("SaveAs.png")},
+        {m_ui->historyButton, QStringLiteral("History.png")},
     };
     for (const auto &[button, icon] : buttons) {
         button->setIcon(QIcon(imagePath(icon)));
@@ -97,6 +100,7 @@ MainUI::MainUI(QWidget *parent)
     connect(m_ui->printerButton, &QPushButton::clicked, this, &MainUI::printerClicked);
     connect(m_ui->docSettingButton, &QPushButton::clicked, this, &MainUI::docSettingClicked);
     connect(m_ui->saveAsButton, &QPushButton::clicked, this, &MainUI::saveAsClicked);
+    connect(m_ui->historyButton, &QPushButton::clicked, this, &MainUI::historyClicked);
 
     addReportClicked();
 
@@ -264,6 +268,9 @@ void MainUI::queryDataClicked()
     }
     m_ui->queryDataButton->setEnabled(false);
     m_record = TestRecord{};
+    m_historyKey = QUuid();
+    m_queryPortName = ConfigManager::instance()->serialPortName().arg(request.portNumber);
+    m_queryStarted = QDateTime::currentDateTime();
     showAll();
 }
 
@@ -312,6 +319,7 @@ void MainUI::printerClicked()
     }
     ReportPage::draw(painter, pageContent(true));
     painter.end();
+    postHistoryEvent(HistoryEventKind::Printed);
 }
 
 void MainUI::saveAsClicked()
@@ -329,13 +337,70 @@ void MainUI::saveAsClicked()
     auto request = makeMessage<SaveDataRequest>(MSG_SAVE_DATA_REQUEST);
     Codec::toField(picturePath, request.picturePath, sizeof(request.picturePath));
     Codec::toField(docPath, request.docPath, sizeof(request.docPath));
-    if (!postToService(&request, sizeof(request)))
+    const bool posted = postToService(&request, sizeof(request));
+    if (!posted)
         LogManager::instance()->writeRunLog(tr("MainUI Save Data request refused, Doc Path:%1").arg(docPath));
+    postHistoryEvent(HistoryEventKind::Saved, docPath, picturePath,
+                     posted ? QStringLiteral("requested") : QStringLiteral("refused"));
 }
 
 void MainUI::onQueryDataFinished(const QueryDataFinished *)
 {
     m_ui->queryDataButton->setEnabled(true);
+    // The test is kept as the window shows it now, with the header it was taken under.
+    if (!m_historyReceiver || !HistoryRules::hasTesterData(m_record))
+        return;
+    HistoryRecord record;
+    record.key = QUuid::createUuid();
+    const QDateTime started = m_queryStarted.isValid() ? m_queryStarted : QDateTime::currentDateTime();
+    record.testedUtcMs = started.toMSecsSinceEpoch();
+    record.utcOffsetSeconds = started.offsetFromUtc();
+    record.portName = m_queryPortName;
+    record.customer = m_ui->customerTextLabel->text();
+    record.batteryModel = m_ui->batteryModelTextLabel->text();
+    record.record = m_record;
+    const HistoryRecordMessage message = toMessage(record);
+    if (m_historyReceiver->postMessage(&message, sizeof(message)))
+        m_historyKey = record.key;
+    else
+        LogManager::instance()->writeRunLog(
+            tr("MainUI History record refused, Port:%1").arg(m_queryPortName));
+}
+
+void MainUI::postHistoryEvent(HistoryEventKind kind, const QString &documentPath, const QString &picturePath,
+                              const QString &outcome)
+{
+    if (!m_historyReceiver || m_historyKey.isNull())
+        return;
+    const HistoryEventMessage message = toMessage(HistoryEvent{
+        m_historyKey, kind, QDateTime::currentMSecsSinceEpoch(), documentPath, picturePath, outcome});
+    if (!m_historyReceiver->postMessage(&message, sizeof(message)))
+        LogManager::instance()->writeRunLog(
+            tr("MainUI History event refused, Kind:%1").arg(static_cast<int>(kind)));
+}
+
+void MainUI::openHistoryRecord(const HistoryRecord &record)
+{
+    m_record = record.record;
+    m_ui->customerTextLabel->setText(record.customer);
+    m_ui->batteryModelTextLabel->setText(record.batteryModel);
+    m_historyKey = record.key;
+    showAll();
+    postHistoryEvent(HistoryEventKind::Reopened);
+}
+
+void MainUI::historyClicked()
+{
+    // One window, brought forward when it is already open; it never blocks this one.
+    if (!m_historyWindow) {
+        auto *window = new HistoryUI(ConfigManager::instance()->historySetting(), this);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        connect(window, &HistoryUI::openRequested, this, &MainUI::openHistoryRecord);
+        m_historyWindow = window;
+    }
+    m_historyWindow->show();
+    m_historyWindow->raise();
+    m_historyWindow->activateWindow();
 }
 
 // Each result replaces its slot of the record whole, header included, whatever the arrival order.
@@ -348,6 +413,9 @@ void MainUI::onBatteryResult(const BatteryResult *message)
 {
     store(m_record.battery, message);
     showSection(Section::Battery);
+    // The capacity is named in the battery's rating standard: a capacity that arrived first
+    // would otherwise keep showing the standard of an empty battery result ("CCA").
+    showCapacity();
 }
 
 void MainUI::onGroundingResult(const GroundingResult *message)

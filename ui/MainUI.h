@@ -4,8 +4,12 @@
 #include <functional>
 #include <memory>
 
+#include <QDateTime>
+#include <QPointer>
 #include <QString>
+#include <QUuid>
 
+#include "HistoryRecord.h"
 #include "ReportPage.h"
 #include "Singleton.h"
 #include "TestRecord.h"
@@ -48,6 +52,13 @@ public:
 
     // Where QueryDataRequest and SaveDataRequest go (the service manager; a recorder in tests).
     void setServiceReceiver(MessageReceiver *receiver) { m_serviceReceiver = receiver; }
+    // Where finished queries and their later events go to be kept (the history manager).
+    void setHistoryReceiver(MessageReceiver *receiver) { m_historyReceiver = receiver; }
+    // Shows a kept test as its query left it, so that Print and Save As work on it again.
+    void openHistoryRecord(const HistoryRecord &record);
+    // The key of the kept test on screen; null when what is shown was not kept.
+    QUuid historyKey() const { return m_historyKey; }
+
     // The dialogs of Save As and Print, replaceable so that tests can answer them.
     void setSaveFileChooser(SaveFileChooser chooser);
     void setPrintDialogRunner(PrintDialogRunner runner);
@@ -70,6 +81,7 @@ public slots:
     void queryDataClicked();
     void printerClicked();
     void saveAsClicked();
+    void historyClicked();
 
 private:
     void onQueryDataFinished(const QueryDataFinished *message);
@@ -87,10 +99,17 @@ private:
     QLabel *sectionTextLabel(Section section) const;
     ReportPage::Content pageContent(bool printing) const;
     bool postToService(const void *message, std::uint32_t length);
+    void postHistoryEvent(HistoryEventKind kind, const QString &documentPath = QString(),
+                          const QString &picturePath = QString(), const QString &outcome = QString());
 
     std::unique_ptr<Ui::MainUI> m_ui;
     TestRecord m_record{};
     MessageReceiver *m_serviceReceiver = nullptr;
+    MessageReceiver *m_historyReceiver = nullptr;
+    QUuid m_historyKey;
+    QString m_queryPortName;
+    QDateTime m_queryStarted;
+    QPointer<QWidget> m_historyWindow;
     SaveFileChooser m_saveFileChooser;
     PrintDialogRunner m_printDialogRunner;
 };
