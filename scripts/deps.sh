@@ -7,11 +7,13 @@ set -eu
 
 BUILD_PACKAGES="cmake ninja-build g++ pkgconf mold
 qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libzip-dev
+libqt6sql6-sqlite libqt6sql6-psql
 librsvg2-bin fontconfig fonts-liberation2 fonts-wqy-microhei
 xvfb xauth"
 
 TEST_PACKAGES="libreoffice-writer-nogui python3 python3-docx python3-olefile
-poppler-utils antiword catdoc wv imagemagick"
+poppler-utils antiword catdoc wv imagemagick
+postgresql postgresql-contrib"
 
 case "${1:-build}" in
     build) wanted="$BUILD_PACKAGES" ;;
