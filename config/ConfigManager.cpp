@@ -303,7 +303,7 @@ bool ConfigManager::activeBasic(IniFile &ini)
         readString(ini, basicGroup(), QStringLiteral("SaveDataProcess"), QString());
     QString serialPortName =
         readString(ini, basicGroup(), QStringLiteral("SerialPortName"), defaultSerialPortName());
-    QString workstation = readString(ini, basicGroup(), QStringLiteral("Workstation"), QString()).trimmed();
+    QString workstation = readOptional(ini, basicGroup(), QStringLiteral("Workstation"), QString()).trimmed();
     if (workstation.isEmpty())
         workstation = QSysInfo::machineHostName();
     if (serialPortName.isEmpty() || !serialPortName.contains(QStringLiteral("%1"))) {
@@ -339,19 +339,23 @@ bool ConfigManager::activeBasic(IniFile &ini)
 bool ConfigManager::activeHistory(IniFile &ini)
 {
     HistorySetting setting;
-    QString driver =
-        readString(ini, historyGroup(), QStringLiteral("Driver"), setting.driver).trimmed().toUpper();
+    QString driver = readOptional(ini, historyGroup(), QStringLiteral("Driver"), setting.driver).trimmed().toUpper();
     if (driver != QLatin1String("QSQLITE") && driver != QLatin1String("QPSQL")) {
-        writeRunLog(
-            tr("ConfigManager Bad History Driver, Value:%1, Used:%2").arg(forLog(driver), setting.driver));
+        writeRunLog(tr("ConfigManager Bad History Driver, Value:%1, Used:%2").arg(forLog(driver), setting.driver));
         driver = setting.driver;
     }
     setting.driver = driver;
-    setting.host = readString(ini, historyGroup(), QStringLiteral("Host"), QString()).trimmed();
-    setting.port = readInt(ini, historyGroup(), QStringLiteral("Port"), setting.port, 1, 65535);
-    setting.database =
-        readString(ini, historyGroup(), QStringLiteral("Database"), QStringLiteral("kestrel")).trimmed();
-    setting.user = readString(ini, historyGroup(), QStringLiteral("User"), QString()).trimmed();
+    setting.host = readOptional(ini, historyGroup(), QStringLiteral("Host"), QString()).trimmed();
+    const QString portText = readOptional(ini, historyGroup(), QStringLiteral("Port"), QString::number(setting.port));
+    bool isNumber = false;
+    const int port = portText.trimmed().toInt(&isNumber);
+    if (isNumber && port >= 1 && port <= 65535)
+        setting.port = port;
+    else
+        writeRunLog(tr("ConfigManager Out Of Range, Group:%1, Key:%2, Value:%3, Used:%4")
+                        .arg(historyGroup(), QStringLiteral("Port"), forLog(portText), QString::number(setting.port)));
+    setting.database = readOptional(ini, historyGroup(), QStringLiteral("Database"), QStringLiteral("kestrel")).trimmed();
+    setting.user = readOptional(ini, historyGroup(), QStringLiteral("User"), QString()).trimmed();
     const std::lock_guard locker(m_historySettingLock);
     m_historySetting = setting;
     return true;
@@ -378,6 +382,14 @@ bool ConfigManager::activeDocSetting(IniFile &ini)
     const std::lock_guard locker(m_docSettingLock);
     m_docSetting = setting;
     return true;
+}
+
+QString ConfigManager::readOptional(IniFile &ini, const QString &group, const QString &key,
+                                    const QString &defaultValue)
+{
+    // Keys added after main.ini's first release are not seeded: an existing file stays as it is,
+    // and the shipped main.ini and the README name them.
+    return ini.occurrences(group, key) == 0 ? defaultValue : readString(ini, group, key, defaultValue);
 }
 
 QString ConfigManager::readString(IniFile &ini, const QString &group, const QString &key,

@@ -63,6 +63,7 @@ private:
     bool activeDocSetting(IniFile &ini);
     bool activeHistory(IniFile &ini);
     QString readString(IniFile &ini, const QString &group, const QString &key, const QString &defaultValue);
+    QString readOptional(IniFile &ini, const QString &group, const QString &key, const QString &defaultValue);
     std::int32_t readInt(IniFile &ini, const QString &group, const QString &key, std::int32_t defaultValue,
                          std::int32_t minimum, std::int32_t maximum);
     QString readHex(IniFile &ini, const QString &group, const QString &key);

@@ -413,9 +413,6 @@ void MainUI::onBatteryResult(const BatteryResult *message)
 {
     store(m_record.battery, message);
     showSection(Section::Battery);
-    // The capacity is named in the battery's rating standard: a capacity that arrived first
-    // would otherwise keep showing the standard of an empty battery result ("CCA").
-    showCapacity();
 }
 
 void MainUI::onGroundingResult(const GroundingResult *message)

@@ -22,18 +22,19 @@ namespace {
 
 const QString chineseCustomer = QString::fromUtf8("\u5F20\u4E09\u6C7D\u4FEE, \"A\"");
 
-// The nine result messages of one query, each posted to the window as the service manager does.
+// The nine result messages of one query, posted to the window in the order the service manager
+// posts them: the date, the six sections, the registration and the capacity.
 void postQuery(MainUI &window, const TestRecord &record)
 {
     window.postMessage(&record.testDate, sizeof(record.testDate));
-    window.postMessage(&record.registrationNoInfo, sizeof(record.registrationNoInfo));
-    window.postMessage(&record.capacityInfo, sizeof(record.capacityInfo));
     window.postMessage(&record.battery, sizeof(record.battery));
     window.postMessage(&record.grounding, sizeof(record.grounding));
     window.postMessage(&record.starter, sizeof(record.starter));
     window.postMessage(&record.charging3K, sizeof(record.charging3K));
     window.postMessage(&record.charging2K, sizeof(record.charging2K));
     window.postMessage(&record.avg2K, sizeof(record.avg2K));
+    window.postMessage(&record.registrationNoInfo, sizeof(record.registrationNoInfo));
+    window.postMessage(&record.capacityInfo, sizeof(record.capacityInfo));
     const auto finished = makeMessage<QueryDataFinished>(MSG_QUERY_DATA_FINISHED);
     window.postMessage(&finished, sizeof(finished));
 }
