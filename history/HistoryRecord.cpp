@@ -138,6 +138,18 @@ QString containsPattern(const QString &text)
     return pattern;
 }
 
+QString containsGlob(const QString &text)
+{
+    QString pattern = QStringLiteral("*");
+    for (QChar ch : text.toCaseFolded()) {
+        if (ch == QLatin1Char('*') || ch == QLatin1Char('?') || ch == QLatin1Char('['))
+            pattern += QLatin1Char('[') + ch + QLatin1Char(']');
+        else
+            pattern += ch;
+    }
+    return pattern + QLatin1Char('*');
+}
+
 QString registrationHex(const RegistrationNoInfo &info)
 {
     qsizetype length = sizeof(info.registrationNo);

@@ -82,6 +82,9 @@ QString searchText(const QString &registration, const QString &customer);
 // A LIKE pattern (escape character '\') that finds `text` anywhere in a searchText.
 QString containsPattern(const QString &text);
 
+// A GLOB pattern that finds `text` anywhere in a searchText (for the SQLite trigram index).
+QString containsGlob(const QString &text);
+
 // The registration bytes as the tester sent them, without the zero padding at the end, in hex;
 // and back into a fresh RegistrationNoInfo.
 QString registrationHex(const RegistrationNoInfo &info);

@@ -95,9 +95,11 @@ private:
     OpenResult connectAndMigrate(const HistorySetting &setting, const QString &path,
                                  int connectTimeoutSeconds, QString *error);
     bool fail(const QSqlQuery &query);
+    bool fewMatchesInTrigramIndex(const QString &text);
     bool enqueuePayload(const QString &itemKey, const QByteArray &payload);
 
     QString m_connectionName;
     QString m_lastError;
     bool m_server = false;
+    bool m_trigramIndex = false; // SQLite: the FTS5 trigram index exists
 };

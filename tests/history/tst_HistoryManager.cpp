@@ -158,6 +158,7 @@ private slots:
     void serverStoppedMidRunGetsEveryTestOnce();
     void wrongCredentialsFillTheOutbox();
     void silentServerCostsABoundedWait();
+    void twoProcessesWriteToOneServer();
 
 private:
     HistorySetting serverSetting(const QString &database);
@@ -468,6 +469,47 @@ void tst_HistoryManager::silentServerCostsABoundedWait()
     QVERIFY2(stopping.elapsed() < 5000, qPrintable(QString::number(stopping.elapsed())));
     QCOMPARE(linesWith(lines, QStringLiteral("HistoryManager Server Unreachable")), 1);
     QCOMPARE(storedCount(HistorySetting{}, HistoryManager::databasePath(), true), 1);
+}
+
+void tst_HistoryManager::twoProcessesWriteToOneServer()
+{
+    NEED_SERVER();
+    // A fresh database: both processes also race to build the schema.
+    const HistorySetting setting = serverSetting(QStringLiteral("shared"));
+    constexpr int count = 150;
+    QList<std::shared_ptr<TestAppDir>> roots;
+    QList<std::shared_ptr<QProcess>> writers;
+    const QStringList names = {QStringLiteral("bay-a"), QStringLiteral("bay-b")};
+    for (int i = 0; i < names.size(); ++i) {
+        auto root = std::make_shared<TestAppDir>();
+        QVERIFY(root->writeFile(QStringLiteral("Config/main.ini"), mainIni(setting)));
+        roots << root;
+    }
+    // Made after the folders: TestAppDir points this process's paths at the newest one.
+    for (int i = 0; i < names.size(); ++i) {
+        auto writer = std::make_shared<QProcess>();
+        writer->setProcessChannelMode(QProcess::ForwardedChannels);
+        writer->start(QStringLiteral(HISTORY_WRITER), {roots[i]->root(), QString::number(count), names[i]});
+        writers << writer;
+    }
+    for (const auto &writer : writers) {
+        QVERIFY(writer->waitForFinished(120000));
+        QCOMPARE(writer->exitCode(), 0);
+    }
+    HistoryStore store(QStringLiteral("check"));
+    QCOMPARE(store.open(setting, QString(), nullptr), HistoryStore::OpenResult::Ready);
+    QCOMPARE(store.recordCount(), 2 * count);
+    for (const QString &name : names) {
+        for (int n = 0; n < count; ++n) {
+            const std::optional<HistoryRecord> record =
+                store.loadRecord(QUuid::createUuidV5(QUuid(), QStringLiteral("%1-%2").arg(name).arg(n)));
+            QVERIFY(record);
+            QCOMPARE(record->customer, name);
+        }
+    }
+    QSqlQuery versions(store.database());
+    QVERIFY(versions.exec(QStringLiteral("SELECT COUNT(*) FROM schema_version")) && versions.next());
+    QCOMPARE(versions.value(0).toInt(), HistorySchema::latestVersion());
 }
 
 QTEST_GUILESS_MAIN(tst_HistoryManager)

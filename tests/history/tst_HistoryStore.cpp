@@ -211,12 +211,13 @@ void tst_HistoryStore::searchFindsSubstringsAnyCase_data()
         {"underscore is a character", QStringLiteral("a_b"), {QStringLiteral("a_b")}},
         {"backslash is a character", QStringLiteral("x\\y"), {QStringLiteral("x\\y")}},
         {"quotes are characters", QStringLiteral("O'Brien \"Jr\""), {QStringLiteral("O'Brien \"Jr\"")}},
+        {"glob characters are characters", QStringLiteral("[b]*c?"), {QStringLiteral("a[b]*c?")}},
         {"injection attempt finds nothing", QStringLiteral("' OR '1'='1"), {}},
         {"empty finds all",
          QString(),
-         {QStringLiteral("x\\y"), QStringLiteral("a_b"), QStringLiteral("O'Brien \"Jr\""),
-          QStringLiteral("50% off"), QString::fromUtf8("\u738B\u5C0F\u660E"), QStringLiteral("Mei"),
-          QStringLiteral("Acme")}},
+         {QStringLiteral("a[b]*c?"), QStringLiteral("x\\y"), QStringLiteral("a_b"),
+          QStringLiteral("O'Brien \"Jr\""), QStringLiteral("50% off"),
+          QString::fromUtf8("\u738B\u5C0F\u660E"), QStringLiteral("Mei"), QStringLiteral("Acme")}},
     };
     for (const char *driver : {"QSQLITE", "QPSQL"}) {
         for (const auto &row : rows)
@@ -240,6 +241,7 @@ void tst_HistoryStore::searchFindsSubstringsAnyCase()
         {QStringLiteral("Z3"), QStringLiteral("O'Brien \"Jr\"")},
         {QStringLiteral("Z4"), QStringLiteral("a_b")},
         {QStringLiteral("Z5"), QStringLiteral("x\\y")},
+        {QStringLiteral("Z8"), QStringLiteral("a[b]*c?")},
     };
     int seed = 0;
     for (const auto &[registration, customer] : tests) {
@@ -249,6 +251,7 @@ void tst_HistoryStore::searchFindsSubstringsAnyCase()
     // Decoys that only an unescaped pattern would match.
     QVERIFY(store.insertRecord(makeRecord(50, QStringLiteral("Z6"), QStringLiteral("50 off"), 1)));
     QVERIFY(store.insertRecord(makeRecord(51, QStringLiteral("Z7"), QStringLiteral("axb"), 2)));
+    QVERIFY(store.insertRecord(makeRecord(52, QStringLiteral("Z9"), QStringLiteral("ab]xc!"), 3)));
 
     HistoryFilter filter;
     filter.text = text;
