@@ -6,6 +6,7 @@
 #include "AppPaths.h"
 #include "Codec.h"
 #include "ConfigManager.h"
+#include "HistoryManager.h"
 #include "InterfaceManager.h"
 #include "LogManager.h"
 #include "MainUI.h"
@@ -35,17 +36,20 @@ int kestrelMain(int argc, char *argv[], const std::function<void()> &onEventLoop
 
         ServiceManager *service = ServiceManager::instance();
         InterfaceManager *interface = InterfaceManager::instance();
-        SystemLifecycle lifecycle(LogManager::instance(), ConfigManager::instance(), interface, service);
+        HistoryManager *history = HistoryManager::instance();
+        SystemLifecycle lifecycle(LogManager::instance(), ConfigManager::instance(), interface, service,
+                                  history);
         service->setInterfaceReceiver(interface);
         interface->setServiceReceiver(service);
 
-        exitCode = lifecycle.run([service, fontsSubstituted, &onEventLoop] {
+        exitCode = lifecycle.run([service, history, fontsSubstituted, &onEventLoop] {
             if (!fontsSubstituted)
                 LogManager::instance()->writeRunLog(QCoreApplication::translate(
                     "kestrel",
                     "MainUI Font substitution incomplete, SimSun or Arial has no installed replacement"));
             MainUI *window = MainUI::instance();
             window->setServiceReceiver(service);
+            window->setHistoryReceiver(history);
             service->setWindowReceiver(window);
             window->show();
             if (onEventLoop)
@@ -59,6 +63,7 @@ int kestrelMain(int argc, char *argv[], const std::function<void()> &onEventLoop
         MainUI::destroyInstance();
         ServiceManager::destroyInstance();
         InterfaceManager::destroyInstance();
+        HistoryManager::destroyInstance();
         ConfigManager::destroyInstance();
         LogManager::destroyInstance();
     }

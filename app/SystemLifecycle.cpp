@@ -5,8 +5,8 @@
 #include "LogManager.h"
 
 SystemLifecycle::SystemLifecycle(LogManager *log, VirtualManager *config, VirtualManager *interface,
-                                 VirtualManager *service)
-    : m_log(log), m_config(config), m_interface(interface), m_service(service)
+                                 VirtualManager *service, VirtualManager *history)
+    : m_log(log), m_config(config), m_interface(interface), m_service(service), m_history(history)
 {
 }
 
@@ -21,6 +21,10 @@ bool SystemLifecycle::initializeSystem()
         return false;
     if (!m_config->initialize()) {
         log("Initialize configManager failed");
+        return false;
+    }
+    if (m_history && !m_history->initialize()) {
+        log("Initialize historyManager failed");
         return false;
     }
     if (!m_interface->initialize()) {
@@ -39,6 +43,10 @@ bool SystemLifecycle::activeSystem()
 {
     if (!m_config->active()) {
         log("Active configManager failed");
+        return false;
+    }
+    if (m_history && !m_history->active()) {
+        log("Active historyManager failed");
         return false;
     }
     if (!m_interface->active()) {
@@ -63,6 +71,10 @@ bool SystemLifecycle::deactiveSystem()
         log("Deactive interfaceManager failed");
         return false;
     }
+    if (m_history && !m_history->deactive()) {
+        log("Deactive historyManager failed");
+        return false;
+    }
     if (!m_config->deactive()) {
         log("Deactive configManager failed");
         return false;
@@ -79,6 +91,10 @@ bool SystemLifecycle::exitSystem()
     }
     if (!m_interface->exit()) {
         log("Exit interfaceManager failed");
+        return false;
+    }
+    if (m_history && !m_history->exit()) {
+        log("Exit historyManager failed");
         return false;
     }
     if (!m_config->exit()) {

@@ -5,13 +5,14 @@
 class LogManager;
 class VirtualManager;
 
-// The ordered walks over the managers: the log first, then configuration, interface and service
-// up; the reverse down, the log last. Each walk stops at its first failure and says so in the run
-// log. Takes the managers as arguments so the walks can be driven with stand-ins.
+// The ordered walks over the managers: the log first, then configuration, history (when given),
+// interface and service up; the reverse down, the log last. Each walk stops at its first failure and says so
+// in the run log. Takes the managers as arguments so the walks can be driven with stand-ins.
 class SystemLifecycle final
 {
 public:
-    SystemLifecycle(LogManager *log, VirtualManager *config, VirtualManager *interface, VirtualManager *service);
+    SystemLifecycle(LogManager *log, VirtualManager *config, VirtualManager *interface,
+                    VirtualManager *service, VirtualManager *history = nullptr);
 
     bool initializeSystem();
     bool activeSystem();
@@ -30,4 +31,5 @@ private:
     VirtualManager *m_config = nullptr;
     VirtualManager *m_interface = nullptr;
     VirtualManager *m_service = nullptr;
+    VirtualManager *m_history = nullptr;
 };

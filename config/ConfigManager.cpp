@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSysInfo>
 
 #include "AppPaths.h"
 #include "Codec.h"
@@ -34,6 +35,10 @@ QString testInfoGroup()
 QString docSettingGroup()
 {
     return QStringLiteral("Doc Setting");
+}
+QString historyGroup()
+{
+    return QStringLiteral("History");
 }
 
 QString forLog(const QString &value)
@@ -130,6 +135,18 @@ bool ConfigManager::deactive()
 {
     stopKeyTimer(reloadTimerKey);
     return VirtualManager::deactive();
+}
+
+QString ConfigManager::workstation() const
+{
+    const std::shared_lock locker(m_workstationLock);
+    return m_workstation;
+}
+
+HistorySetting ConfigManager::historySetting() const
+{
+    const std::shared_lock locker(m_historySettingLock);
+    return m_historySetting;
 }
 
 bool ConfigManager::closeDataPrinter() const
@@ -279,6 +296,9 @@ bool ConfigManager::loadAll(bool *fileRead)
     } else if (!activeDocSetting(ini)) {
         writeRunLog(tr("Failed to activeDocSetting"));
         ok = false;
+    } else if (!activeHistory(ini)) {
+        writeRunLog(tr("Failed to activeHistory"));
+        ok = false;
     }
     m_valuesLoaded = true;
 
@@ -298,6 +318,9 @@ bool ConfigManager::activeBasic(IniFile &ini)
         readString(ini, basicGroup(), QStringLiteral("SaveDataProcess"), QString());
     QString serialPortName =
         readString(ini, basicGroup(), QStringLiteral("SerialPortName"), defaultSerialPortName());
+    QString workstation = readOptional(ini, basicGroup(), QStringLiteral("Workstation"), QString()).trimmed();
+    if (workstation.isEmpty())
+        workstation = QSysInfo::machineHostName();
     if (serialPortName.isEmpty() || !serialPortName.contains(QStringLiteral("%1"))) {
         // Without "%1" every port number would name the same device.
         writeRunLog(tr("ConfigManager Bad SerialPortName, Value:%1, Used:%2")
@@ -329,6 +352,40 @@ bool ConfigManager::activeBasic(IniFile &ini)
         const std::lock_guard locker(m_lastSaveFolderLock);
         m_lastSaveFolder = lastSaveFolder;
     }
+    {
+        const std::lock_guard locker(m_workstationLock);
+        m_workstation = workstation;
+    }
+    return true;
+}
+
+bool ConfigManager::activeHistory(IniFile &ini)
+{
+    HistorySetting setting;
+    QString driver =
+        readOptional(ini, historyGroup(), QStringLiteral("Driver"), setting.driver).trimmed().toUpper();
+    if (driver != QLatin1String("QSQLITE") && driver != QLatin1String("QPSQL")) {
+        writeRunLog(
+            tr("ConfigManager Bad History Driver, Value:%1, Used:%2").arg(forLog(driver), setting.driver));
+        driver = setting.driver;
+    }
+    setting.driver = driver;
+    setting.host = readOptional(ini, historyGroup(), QStringLiteral("Host"), QString()).trimmed();
+    const QString portText =
+        readOptional(ini, historyGroup(), QStringLiteral("Port"), QString::number(setting.port));
+    bool isNumber = false;
+    const int port = portText.trimmed().toInt(&isNumber);
+    if (isNumber && port >= 1 && port <= 65535)
+        setting.port = port;
+    else
+        writeRunLog(tr("ConfigManager Out Of Range, Group:%1, Key:%2, Value:%3, Used:%4")
+                        .arg(historyGroup(), QStringLiteral("Port"), forLog(portText),
+                             QString::number(setting.port)));
+    setting.database =
+        readOptional(ini, historyGroup(), QStringLiteral("Database"), QStringLiteral("kestrel")).trimmed();
+    setting.user = readOptional(ini, historyGroup(), QStringLiteral("User"), QString()).trimmed();
+    const std::lock_guard locker(m_historySettingLock);
+    m_historySetting = setting;
     return true;
 }
 
@@ -353,6 +410,14 @@ bool ConfigManager::activeDocSetting(IniFile &ini)
     const std::lock_guard locker(m_docSettingLock);
     m_docSetting = setting;
     return true;
+}
+
+QString ConfigManager::readOptional(IniFile &ini, const QString &group, const QString &key,
+                                    const QString &defaultValue)
+{
+    // Keys added after main.ini's first release are not seeded: an existing file stays as it is,
+    // and the shipped main.ini and the README name them.
+    return ini.occurrences(group, key) == 0 ? defaultValue : readString(ini, group, key, defaultValue);
 }
 
 QString ConfigManager::readString(IniFile &ini, const QString &group, const QString &key,

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include "DocSetting.h"
+#include "HistorySetting.h"
 #include "Singleton.h"
 #include "TestInfo.h"
 #include "VirtualManager.h"
@@ -40,6 +41,10 @@ public:
     DocSetting docSetting() const;
     // The folder of the last document saved (Basic/LastSaveFolder; empty before the first save).
     QString lastSaveFolder() const;
+    // Basic/Workstation: the name each kept test carries; the host name when the key is empty.
+    QString workstation() const;
+    // The "History" group: where kept tests go.
+    HistorySetting historySetting() const;
 
     // GUI thread: write the group's keys to main.ini, then store the value.
     void setTestInfo(const TestInfo &info);
@@ -59,7 +64,9 @@ private:
     bool activeBasic(IniFile &ini);
     bool activeTestInfo(IniFile &ini);
     bool activeDocSetting(IniFile &ini);
+    bool activeHistory(IniFile &ini);
     QString readString(IniFile &ini, const QString &group, const QString &key, const QString &defaultValue);
+    QString readOptional(IniFile &ini, const QString &group, const QString &key, const QString &defaultValue);
     std::int32_t readInt(IniFile &ini, const QString &group, const QString &key, std::int32_t defaultValue,
                          std::int32_t minimum, std::int32_t maximum);
     QString readHex(IniFile &ini, const QString &group, const QString &key);
@@ -90,6 +97,10 @@ private:
     QString m_serialPortName;
     mutable std::shared_mutex m_lastSaveFolderLock;
     QString m_lastSaveFolder;
+    mutable std::shared_mutex m_workstationLock;
+    QString m_workstation;
+    mutable std::shared_mutex m_historySettingLock;
+    HistorySetting m_historySetting;
     // Last-modified time of main.ini in whole seconds, as seen by the last reload check
     // (0 before the first one); used on this manager's thread only.
     std::uint32_t m_lastModified = 0;

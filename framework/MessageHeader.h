@@ -44,6 +44,8 @@ enum MessageId : std::uint32_t
     MSG_SET_SAVE_RESULT_RESPONSE = 36,
     MSG_WRITE_RUN_LOG_REQUEST = 37,
     MSG_WRITE_RUN_LOG_RESPONSE = 38,
+    MSG_HISTORY_RECORD = 48, // main window -> history manager: a query has ended
+    MSG_HISTORY_EVENT = 49,  // main window -> history manager: a kept test was saved, printed or reopened
 };
 
 // Makes a zero-filled message of type M with its header set.

@@ -8,6 +8,7 @@ set -eu
 
 BUILD_PACKAGES="cmake ninja-build g++ pkgconf mold
 qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libzip-dev
+libqt6sql6-sqlite libqt6sql6-psql
 librsvg2-bin fontconfig fonts-liberation2 fonts-wqy-microhei
 xvfb xauth"
 
@@ -16,7 +17,7 @@ xvfb xauth"
 CHECK_PACKAGE_PACKAGES="dpkg-dev lintian desktop-file-utils appstream"
 
 TEST_PACKAGES="libreoffice-writer-nogui python3 python3-docx python3-olefile
-poppler-utils antiword catdoc wv imagemagick $CHECK_PACKAGE_PACKAGES"
+poppler-utils antiword catdoc wv imagemagick postgresql postgresql-contrib $CHECK_PACKAGE_PACKAGES"
 
 case "${1:-build}" in
     build) wanted="$BUILD_PACKAGES" ;;

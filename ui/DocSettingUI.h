@@ -21,9 +21,10 @@ public:
     explicit DocSettingUI(QWidget *parent = nullptr);
     ~DocSettingUI() override;
 
-    // Why these texts would not fit the one page every output shares (too many header or footer
-    // lines, a line wider than the page allows), or an empty text when they fit.
-    static QString layoutProblem(const QString &title, const QString &header, const QString &footer);
+    // Why a text of the dialog would not fit the one page every output shares (more header or
+    // footer lines than the page holds with the report, a line wider than the page), or an empty
+    // text when it fits. `name` is the field's name as the operator reads it.
+    static QString layoutProblem(const QString &name, const QString &text, bool title);
 
 public slots:
     void accept() override;

@@ -24,6 +24,8 @@
 #include "Codec.h"
 #include "ConfigManager.h"
 #include "DocSettingUI.h"
+#include "HistoryMessages.h"
+#include "HistoryUI.h"
 #include "LogManager.h"
 #include "PaintedPage.h"
 #include "PdfWriter.h"
@@ -31,6 +33,7 @@
 #include "ReportText.h"
 #include "SavePath.h"
 #include "ServiceMessages.h"
+#include "TesterPort.h"
 #include "TesterPortSearch.h"
 #include "ui_MainUI.h"
 
@@ -190,6 +193,7 @@ MainUI::MainUI(QWidget *parent)
         {m_ui->queryDataButton, QStringLiteral("QueryData.png")},
         {m_ui->printerButton, QStringLiteral("Printer.png")},
         {m_ui->saveAsButton, QStringLiteral("SaveAs.png")},
+        {m_ui->historyButton, QStringLiteral("History.png")},
     };
     for (const auto &[button, icon] : buttons) {
         button->setIcon(QIcon(imagePath(icon)));
@@ -227,6 +231,7 @@ MainUI::MainUI(QWidget *parent)
     m_configWatch = new QTimer(this);
     connect(m_configWatch, &QTimer::timeout, this, &MainUI::updatePrintButton);
     m_configWatch->start(configWatchIntervalMs);
+    connect(m_ui->historyButton, &QPushButton::clicked, this, &MainUI::historyClicked);
 
     addReportClicked();
     updatePrintButton();
@@ -436,6 +441,9 @@ void MainUI::startQuery(int index)
     m_resultsArrived = 0;
     m_queryPortText = m_ui->usbComboBox->itemText(index);
     m_record = TestRecord{};
+    m_historyKey = QUuid();
+    m_queryPortName = ConfigManager::instance()->serialPortName().arg(request.portNumber);
+    m_queryStarted = QDateTime::currentDateTime();
     showAll();
     showStatus(tr("Reading the tester on %1...").arg(m_queryPortText));
 }
@@ -621,6 +629,7 @@ void MainUI::printerClicked()
     }
     drawDocumentPage(painter, printer.paperRect(QPrinter::DevicePixel).toRect());
     painter.end();
+    postHistoryEvent(HistoryEventKind::Printed);
 }
 
 void MainUI::showStatus(const QString &text, const QString &toolTip)
@@ -682,7 +691,9 @@ void MainUI::saveAsClicked()
     }
     ConfigManager::instance()->setLastSaveFolder(QFileInfo(docPath).absolutePath());
     if (SavePath::typeOfPath(docPath).writer == SavePath::Writer::Window) {
-        exportPdf(docPath);
+        const DocumentFile::Outcome outcome = exportPdf(docPath);
+        postHistoryEvent(HistoryEventKind::Saved, docPath, QString(),
+                         outcome.saved ? QStringLiteral("saved") : QStringLiteral("failed"));
         return;
     }
 
@@ -694,7 +705,10 @@ void MainUI::saveAsClicked()
     auto request = makeMessage<SaveDataRequest>(MSG_SAVE_DATA_REQUEST);
     Codec::toField(picturePath, request.picturePath, sizeof(request.picturePath));
     Codec::toField(docPath, request.docPath, sizeof(request.docPath));
-    if (!postToService(&request, sizeof(request))) {
+    const bool posted = postToService(&request, sizeof(request));
+    postHistoryEvent(HistoryEventKind::Saved, docPath, picturePath,
+                     posted ? QStringLiteral("requested") : QStringLiteral("refused"));
+    if (!posted) {
         LogManager::instance()->writeRunLog(tr("MainUI Save Data request refused, Doc Path:%1").arg(docPath));
         showSaveOutcome(docPath, tr("kestrel is busy; try again"));
         return;
@@ -707,24 +721,75 @@ void MainUI::onQueryDataFinished(const QueryDataFinished *)
     m_ui->queryDataButton->setEnabled(true);
     // Focus on Print after a query would let the next Space print; it goes back to Query Data.
     m_ui->queryDataButton->setFocus(Qt::OtherFocusReason);
-    if (!m_querying)
+    if (m_querying) {
+        m_querying = false;
+        showQueryEnd();
+    }
+
+    // The test is kept as the window shows it now, with the header it was taken under.
+    if (!m_historyReceiver || !HistoryRules::hasTesterData(m_record))
         return;
-    m_querying = false;
-    int answered = 0;
-    for (std::int16_t status :
-         {m_record.battery.status, m_record.grounding.status, m_record.starter.status,
-          m_record.charging3K.status, m_record.charging2K.status, m_record.avg2K.status})
-        answered += status != 0 ? 1 : 0;
-    answered +=
-        m_record.testDate.year != 0 || m_record.testDate.month != 0 || m_record.testDate.day != 0 ? 1 : 0;
-    answered += m_record.registrationNoInfo.registrationNo[0] != 0 ? 1 : 0;
-    answered += m_record.capacityInfo.capacity != 0 ? 1 : 0;
+    HistoryRecord record;
+    record.key = QUuid::createUuid();
+    const QDateTime started = m_queryStarted.isValid() ? m_queryStarted : QDateTime::currentDateTime();
+    record.testedUtcMs = started.toMSecsSinceEpoch();
+    record.utcOffsetSeconds = started.offsetFromUtc();
+    record.portName = m_queryPortName;
+    record.customer = m_ui->customerTextLabel->text();
+    record.batteryModel = m_ui->batteryModelTextLabel->text();
+    record.record = m_record;
+    const HistoryRecordMessage message = toMessage(record);
+    if (m_historyReceiver->postMessage(&message, sizeof(message)))
+        m_historyKey = record.key;
+    else
+        LogManager::instance()->writeRunLog(
+            tr("MainUI History record refused, Port:%1").arg(m_queryPortName));
+}
+
+void MainUI::postHistoryEvent(HistoryEventKind kind, const QString &documentPath, const QString &picturePath,
+                              const QString &outcome)
+{
+    if (!m_historyReceiver || m_historyKey.isNull())
+        return;
+    const HistoryEventMessage message = toMessage(HistoryEvent{
+        m_historyKey, kind, QDateTime::currentMSecsSinceEpoch(), documentPath, picturePath, outcome});
+    if (!m_historyReceiver->postMessage(&message, sizeof(message)))
+        LogManager::instance()->writeRunLog(
+            tr("MainUI History event refused, Kind:%1").arg(static_cast<int>(kind)));
+}
+
+void MainUI::openHistoryRecord(const HistoryRecord &record)
+{
+    m_record = record.record;
+    m_ui->customerTextLabel->setText(record.customer);
+    m_ui->batteryModelTextLabel->setText(record.batteryModel);
+    m_historyKey = record.key;
+    showAll();
+    postHistoryEvent(HistoryEventKind::Reopened);
+}
+
+void MainUI::historyClicked()
+{
+    // One window, brought forward when it is already open; it never blocks this one.
+    if (!m_historyWindow) {
+        auto *window = new HistoryUI(ConfigManager::instance()->historySetting(), this);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        connect(window, &HistoryUI::openRequested, this, &MainUI::openHistoryRecord);
+        m_historyWindow = window;
+    }
+    m_historyWindow->show();
+    m_historyWindow->raise();
+    m_historyWindow->activateWindow();
+}
+
+void MainUI::showQueryEnd()
+{
     // A section the tester has no data for looks the same as one whose answer was lost; the run log
     // tells them apart. Nothing at all means the tester did not answer.
-    if (answered == 0)
-        showStatus(tr("Tester did not answer on %1").arg(m_queryPortText));
-    else
+    if (HistoryRules::hasTesterData(m_record))
         showStatus(tr("Test read"));
+    else
+        showStatus(tr("Tester did not answer on %1").arg(m_queryPortText));
 }
 
 void MainUI::onSaveDataOutcome(const SaveDataOutcome *message)

@@ -4,12 +4,15 @@
 #include <functional>
 #include <memory>
 
+#include <QDateTime>
 #include <QList>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QUuid>
 
 #include "DocumentFile.h"
+#include "HistoryRecord.h"
 #include "ReportPage.h"
 #include "Singleton.h"
 #include "TestRecord.h"
@@ -67,6 +70,13 @@ public:
 
     // Where QueryDataRequest and SaveDataRequest go (the service manager; a recorder in tests).
     void setServiceReceiver(MessageReceiver *receiver) { m_serviceReceiver = receiver; }
+    // Where finished queries and their later events go to be kept (the history manager).
+    void setHistoryReceiver(MessageReceiver *receiver) { m_historyReceiver = receiver; }
+    // Shows a kept test as its query left it, so that Print and Save As work on it again.
+    void openHistoryRecord(const HistoryRecord &record);
+    // The key of the kept test on screen; null when what is shown was not kept.
+    QUuid historyKey() const { return m_historyKey; }
+
     // The dialogs of Save As and Print, replaceable so that tests can answer them.
     void setSaveFileChooser(SaveFileChooser chooser);
     void setPrintDialogRunner(PrintDialogRunner runner);
@@ -113,6 +123,7 @@ public slots:
     void queryDataClicked();
     void printerClicked();
     void saveAsClicked();
+    void historyClicked();
 
 private:
     void onQueryDataFinished(const QueryDataFinished *message);
@@ -122,6 +133,8 @@ private:
     void showNoTester();
     void startQuery(int index);
     void updatePrintButton();
+    // The status line at the end of a query the operator started.
+    void showQueryEnd();
     void updatePending();
     void onBatteryResult(const BatteryResult *message);
     void onGroundingResult(const GroundingResult *message);
@@ -137,10 +150,17 @@ private:
     QLabel *sectionTextLabel(Section section) const;
     ReportPage::Content pageContent(bool printing) const;
     bool postToService(const void *message, std::uint32_t length);
+    void postHistoryEvent(HistoryEventKind kind, const QString &documentPath = QString(),
+                          const QString &picturePath = QString(), const QString &outcome = QString());
 
     std::unique_ptr<Ui::MainUI> m_ui;
     TestRecord m_record{};
     MessageReceiver *m_serviceReceiver = nullptr;
+    MessageReceiver *m_historyReceiver = nullptr;
+    QUuid m_historyKey;
+    QString m_queryPortName;
+    QDateTime m_queryStarted;
+    QPointer<QWidget> m_historyWindow;
     SaveFileChooser m_saveFileChooser;
     PrintDialogRunner m_printDialogRunner;
     // What the operator chose at the last print, offered again at the next.

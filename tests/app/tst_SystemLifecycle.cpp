@@ -127,6 +127,48 @@ private Q_SLOTS:
         if (failing == QStringLiteral("interface") && step == Active)
             QVERIFY(!journal.contains(QStringLiteral("service active")));
     }
+
+    // The history manager comes after the configuration store on the way up (it reads its
+    // settings) and before the interface manager, and the other way round on the way down.
+    void historyWalksBetweenConfigAndInterface_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QStringList>("expectedJournal");
+        QTest::addColumn<QString>("failureLine");
+        const QStringList up = {QStringLiteral("config initialize"),    QStringLiteral("history initialize"),
+                                QStringLiteral("interface initialize"), QStringLiteral("service initialize"),
+                                QStringLiteral("config active"),        QStringLiteral("history active"),
+                                QStringLiteral("interface active"),     QStringLiteral("service active")};
+        const QStringList down = {QStringLiteral("service deactive"), QStringLiteral("interface deactive"),
+                                  QStringLiteral("history deactive"), QStringLiteral("config deactive"),
+                                  QStringLiteral("service exit"),     QStringLiteral("interface exit"),
+                                  QStringLiteral("history exit"),     QStringLiteral("config exit")};
+        QTest::newRow("normal run") << int(Never) << up + down << QString();
+        QTest::newRow("history active fails")
+            << int(Active) << up.mid(0, 6) + down << QStringLiteral("Active historyManager failed");
+        QTest::newRow("history deactive fails")
+            << int(Deactive) << up + down.mid(0, 3) << QStringLiteral("Deactive historyManager failed");
+    }
+
+    void historyWalksBetweenConfigAndInterface()
+    {
+        QFETCH(int, step);
+        QFETCH(QStringList, expectedJournal);
+        QFETCH(QString, failureLine);
+        TestAppDir app;
+        QStringList journal;
+        LogManager log;
+        StandInManager config(QStringLiteral("config"), &journal);
+        StandInManager history(QStringLiteral("history"), &journal);
+        StandInManager interface(QStringLiteral("interface"), &journal);
+        StandInManager service(QStringLiteral("service"), &journal);
+        history.failAt = Step(step);
+        SystemLifecycle lifecycle(&log, &config, &interface, &service, &history);
+        lifecycle.run([&] { return history.isRunning() ? 0 : -1; });
+        QCOMPARE(journal, expectedJournal);
+        if (!failureLine.isEmpty())
+            QVERIFY(runLogTexts(app).contains(failureLine));
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_SystemLifecycle)

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <optional>
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <QUuid>
+
+#include "HistoryRecord.h"
+#include "HistorySetting.h"
+#include "HistoryStore.h"
+
+// The history window's access to the kept tests: a read connection of its own on a thread of
+// its own, so the window never waits for the database (a slow or unreachable server included).
+// Requests are queued calls; every answer comes back as a signal carrying the request's number.
+class HistoryReader final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(HistoryReader)
+
+public:
+    // Starts the thread; the database is opened on it at the first request.
+    HistoryReader(const HistorySetting &setting, const QString &databasePath, QObject *parent = nullptr);
+    ~HistoryReader() override;
+
+    // Any thread: each returns the request number its answer will carry.
+    int requestPage(const HistoryFilter &filter, const std::optional<HistoryRow> &after, int limit);
+    int requestRecord(const QUuid &key);
+    int requestRemove(const QUuid &key);
+    // Writes CSV of the given tests, or (no keys) of every test the filter finds.
+    int requestExport(const HistoryFilter &filter, const QList<QUuid> &keys, const QString &path);
+
+signals:
+    void pageReady(int request, const QList<HistoryRow> &rows, bool ok, const QString &error);
+    void recordReady(int request, const std::optional<HistoryRecord> &record, const QString &error);
+    void removeDone(int request, bool ok, const QString &error);
+    void exportDone(int request, bool ok, int rows, const QString &error);
+
+private:
+    class Worker;
+    QThread m_thread;
+    Worker *m_worker = nullptr;
+    std::atomic<int> m_nextRequest{1};
+};
