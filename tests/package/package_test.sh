@@ -163,7 +163,7 @@ install)
             apt-get purge -y -qq -o DPkg::Lock::Timeout=300 kestrel >/dev/null 2>&1 || true
         fi
         # The operator's files this test made, then the folders the purge had to leave for them.
-        rm -f "$prefix/Temp/operator-report.png" "$prefix/Data/operator-history.db"
+        rm -f "$prefix/Temp/operator-report.png" "$prefix/Data/operator-history.db" "$prefix/Data/history.sqlite"
         rmdir "$prefix/Temp" "$prefix/Data" "$prefix" 2>/dev/null || true
         userdel "$operator" 2>/dev/null || true
         rm -rf "$home"
@@ -246,8 +246,9 @@ install)
     installed=""
     check "dpkg forgot kestrel" [ -z "$(dpkg-query -W -f='${Status}' kestrel 2>/dev/null | grep -v not-installed || true)" ]
     left="$(find "$prefix" | sort | tr '\n' ' ')"
+    # The test history kestrel kept for the operator is the workshop's record: purge leaves it.
     check "after purge only the operator's work is left, got: $left" [ "$left" = \
-        "$prefix $prefix/Data $prefix/Data/operator-history.db $prefix/Temp $prefix/Temp/operator-report.png " ]
+        "$prefix $prefix/Data $prefix/Data/history.sqlite $prefix/Data/operator-history.db $prefix/Temp $prefix/Temp/operator-report.png " ]
     for path in /usr/share/applications/kestrel.desktop /usr/share/icons/hicolor/256x256/apps/kestrel.png \
         /usr/share/doc/kestrel /usr/share/lintian/overrides/kestrel; do
         check "purge took $path" [ ! -e "$path" ]

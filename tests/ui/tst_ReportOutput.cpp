@@ -361,7 +361,8 @@ void tst_ReportOutput::saveAsWritesPictureAndPostsRequest()
     QCOMPARE(dialogParent, &window);
     QCOMPARE(offered.caption, QStringLiteral("Save File"));
     QCOMPARE(offered.filters, QStringList({QStringLiteral("Word 97-2003 document (*.doc)"),
-                                           QStringLiteral("Word document (*.docx)")}));
+                                           QStringLiteral("Word document (*.docx)"),
+                                           QStringLiteral("PDF document (*.pdf)")}));
     // No registration yet: the time stamp names the picture and is suggested for the document.
     const QRegularExpressionMatch stamp =
         QRegularExpression(QStringLiteral("^(\\d{17})$")).match(QFileInfo(offered.suggestedPath).fileName());
