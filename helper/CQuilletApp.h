@@ -23,7 +23,7 @@ public:
         QString host = QStringLiteral("127.0.0.1");
         std::uint16_t port = HelperProtocol::port;
         int connectTimeoutMs = 5000;
-        int receiveTimeoutMs = 120000;
+        int receiveTimeoutMs = HelperProtocol::helperReceiveTimeoutMs;
     };
 
     CQuilletApp() : CQuilletApp(Options()) {}

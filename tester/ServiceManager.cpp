@@ -214,45 +214,31 @@ void ServiceManager::updateSaveWatch()
 void ServiceManager::onSaveWatch(std::int32_t)
 {
     const int limit = m_helperTimeLimitMs.load();
-    // Pending jobs: a helper gone before asking leaves its job to nobody.
-    for (auto it = m_pendingSaves.begin(); it != m_pendingSaves.end();) {
-        if (detachedProcessEnded(it->helperPid)) {
-            LogManager::instance()->writeRunLog(
-                tr("Save Data To Doc failed, Process ended before taking the job, Doc Path:%1")
-                    .arg(docPathOf(it->request)));
-            postSaveOutcome(it->request, SaveOutcome::EndedBeforeJob);
-            it = m_pendingSaves.erase(it);
-        } else if (it->started.hasExpired(limit)) {
-            LogManager::instance()->writeRunLog(
-                tr("Save Data To Doc failed, No result within the time limit, Limit:%1 ms, Doc Path:%2")
-                    .arg(limit)
-                    .arg(docPathOf(it->request)));
-            postSaveOutcome(it->request, SaveOutcome::NoResultInTime);
-            it = m_pendingSaves.erase(it);
-        } else {
-            ++it;
+    // A helper gone before asking leaves its pending job to nobody; one gone with its job taken
+    // never closed it (it answers SetSaveResult only after it is answered).
+    const auto watch = [this, limit](std::deque<PendingSave> &saves, const QString &endedReason,
+                                     SaveOutcome endedOutcome) {
+        for (auto it = saves.begin(); it != saves.end();) {
+            if (detachedProcessEnded(it->helperPid)) {
+                LogManager::instance()->writeRunLog(
+                    tr("Save Data To Doc failed, %1, Doc Path:%2").arg(endedReason, docPathOf(it->request)));
+                postSaveOutcome(it->request, endedOutcome);
+                it = saves.erase(it);
+            } else if (it->started.hasExpired(limit)) {
+                LogManager::instance()->writeRunLog(
+                    tr("Save Data To Doc failed, No result within the time limit, Limit:%1 ms, Doc Path:%2")
+                        .arg(limit)
+                        .arg(docPathOf(it->request)));
+                postSaveOutcome(it->request, SaveOutcome::NoResultInTime);
+                it = saves.erase(it);
+            } else {
+                ++it;
+            }
         }
-    }
-    // Taken jobs: the helper answers SetSaveResult only after it is answered, so a helper that has
-    // ended with its job still here never closed it.
-    for (auto it = m_takenSaves.begin(); it != m_takenSaves.end();) {
-        if (detachedProcessEnded(it->helperPid)) {
-            LogManager::instance()->writeRunLog(
-                tr("Save Data To Doc failed, Process ended without SetSaveResult, Doc Path:%1")
-                    .arg(docPathOf(it->request)));
-            postSaveOutcome(it->request, SaveOutcome::EndedWithoutResult);
-            it = m_takenSaves.erase(it);
-        } else if (it->started.hasExpired(limit)) {
-            LogManager::instance()->writeRunLog(
-                tr("Save Data To Doc failed, No result within the time limit, Limit:%1 ms, Doc Path:%2")
-                    .arg(limit)
-                    .arg(docPathOf(it->request)));
-            postSaveOutcome(it->request, SaveOutcome::NoResultInTime);
-            it = m_takenSaves.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    };
+    watch(m_pendingSaves, QStringLiteral("Process ended before taking the job"), SaveOutcome::EndedBeforeJob);
+    watch(m_takenSaves, QStringLiteral("Process ended without SetSaveResult"),
+          SaveOutcome::EndedWithoutResult);
     updateSaveWatch();
 }
 
