@@ -222,6 +222,28 @@ void ConfigManager::setLastSaveFolder(const QString &folder)
     m_lastSaveFolder = folder;
 }
 
+QString ConfigManager::lastPrinter() const
+{
+    const std::shared_lock locker(m_lastPrintLock);
+    return m_lastPrinter;
+}
+
+QString ConfigManager::lastPrintFolder() const
+{
+    const std::shared_lock locker(m_lastPrintLock);
+    return m_lastPrintFolder;
+}
+
+void ConfigManager::setLastPrint(const QString &printer, const QString &fileFolder)
+{
+    const std::lock_guard fileLocker(m_fileLock);
+    writeKeys(basicGroup(), {{QStringLiteral("LastPrinter"), hexEncode(printer)},
+                             {QStringLiteral("LastPrintFolder"), hexEncode(fileFolder)}});
+    const std::lock_guard locker(m_lastPrintLock);
+    m_lastPrinter = printer;
+    m_lastPrintFolder = fileFolder;
+}
+
 QString ConfigManager::configFilePath()
 {
     return AppPaths::configDir() + QStringLiteral("/main.ini");
@@ -351,6 +373,17 @@ bool ConfigManager::activeBasic(IniFile &ini)
     {
         const std::lock_guard locker(m_lastSaveFolderLock);
         m_lastSaveFolder = lastSaveFolder;
+    }
+    // Written by the first print, likewise.
+    const auto optionalHex = [this, &ini](const QString &key) {
+        return ini.occurrences(basicGroup(), key) > 0 ? readHex(ini, basicGroup(), key) : QString();
+    };
+    {
+        const QString printer = optionalHex(QStringLiteral("LastPrinter"));
+        const QString printFolder = optionalHex(QStringLiteral("LastPrintFolder"));
+        const std::lock_guard locker(m_lastPrintLock);
+        m_lastPrinter = printer;
+        m_lastPrintFolder = printFolder;
     }
     {
         const std::lock_guard locker(m_workstationLock);

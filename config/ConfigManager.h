@@ -41,6 +41,11 @@ public:
     DocSetting docSetting() const;
     // The folder of the last document saved (Basic/LastSaveFolder; empty before the first save).
     QString lastSaveFolder() const;
+    // Where the last print went: the printer's name (Basic/LastPrinter) and, when it went to a file,
+    // that file's folder (Basic/LastPrintFolder, empty after a print on paper). Empty before the
+    // first print.
+    QString lastPrinter() const;
+    QString lastPrintFolder() const;
     // Basic/Workstation: the name each kept test carries; the host name when the key is empty.
     QString workstation() const;
     // The "History" group: where kept tests go.
@@ -50,6 +55,7 @@ public:
     void setTestInfo(const TestInfo &info);
     void setDocSetting(const DocSetting &setting);
     void setLastSaveFolder(const QString &folder);
+    void setLastPrint(const QString &printer, const QString &fileFolder);
 
     static QString configFilePath();
     static QString defaultSerialPortName();
@@ -97,6 +103,9 @@ private:
     QString m_serialPortName;
     mutable std::shared_mutex m_lastSaveFolderLock;
     QString m_lastSaveFolder;
+    mutable std::shared_mutex m_lastPrintLock;
+    QString m_lastPrinter;
+    QString m_lastPrintFolder;
     mutable std::shared_mutex m_workstationLock;
     QString m_workstation;
     mutable std::shared_mutex m_historySettingLock;

@@ -603,22 +603,25 @@ void MainUI::printerClicked()
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageSize(QPageSize(QPageSize::A4));
     printer.setFullPage(true);
-    if (!m_lastPrinterName.isEmpty())
-        printer.setPrinterName(m_lastPrinterName);
+    // main.ini keeps where the last print went, also across restarts.
+    const QString lastPrinter = ConfigManager::instance()->lastPrinter();
+    const QString lastPrintFolder = ConfigManager::instance()->lastPrintFolder();
+    if (!lastPrinter.isEmpty())
+        printer.setPrinterName(lastPrinter);
     // Printing to a file starts in the folder of the last such print, under a name of its own, so
     // a second print never lands on the first; a name the operator picks that exists already is
     // questioned by the print dialog.
-    if (m_lastPrintedToFile) {
+    if (!lastPrintFolder.isEmpty()) {
         const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmsszzz"));
-        printer.setOutputFileName(m_lastPrintFolder + QStringLiteral("/") + stamp + QStringLiteral(".pdf"));
+        printer.setOutputFileName(lastPrintFolder + QStringLiteral("/") + stamp + QStringLiteral(".pdf"));
     }
     if (!m_printDialogRunner(printer, this))
         return;
-    m_lastPrintedToFile = !printer.outputFileName().isEmpty();
-    if (m_lastPrintedToFile)
-        m_lastPrintFolder = QFileInfo(printer.outputFileName()).absolutePath();
-    else
-        m_lastPrinterName = printer.printerName();
+    // A print to a file keeps the printer of the last print on paper.
+    const bool toFile = !printer.outputFileName().isEmpty();
+    ConfigManager::instance()->setLastPrint(toFile ? lastPrinter : printer.printerName(),
+                                            toFile ? QFileInfo(printer.outputFileName()).absolutePath()
+                                                   : QString());
 
     // Drawn straight onto the printer at its own resolution: the page of the PDF and the
     // documents, sharp, and text a PDF printer keeps as text.

@@ -163,10 +163,6 @@ private:
     QPointer<QWidget> m_historyWindow;
     SaveFileChooser m_saveFileChooser;
     PrintDialogRunner m_printDialogRunner;
-    // What the operator chose at the last print, offered again at the next.
-    QString m_lastPrinterName;
-    QString m_lastPrintFolder; // empty until a print went to a file
-    bool m_lastPrintedToFile = false;
 
     bool m_querying = false;
     QString m_queryPortText;

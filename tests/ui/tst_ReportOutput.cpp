@@ -360,9 +360,9 @@ void tst_ReportOutput::saveAsWritesPictureAndPostsRequest()
 
     QCOMPARE(dialogParent, &window);
     QCOMPARE(offered.caption, QStringLiteral("Save File"));
-    QCOMPARE(offered.filters, QStringList({QStringLiteral("Word 97-2003 document (*.doc)"),
-                                           QStringLiteral("Word document (*.docx)"),
-                                           QStringLiteral("PDF document (*.pdf)")}));
+    QCOMPARE(offered.filters,
+             QStringList({QStringLiteral("Word 97-2003 document (*.doc)"),
+                          QStringLiteral("Word document (*.docx)"), QStringLiteral("PDF document (*.pdf)")}));
     // No registration yet: the time stamp names the picture and is suggested for the document.
     const QRegularExpressionMatch stamp =
         QRegularExpression(QStringLiteral("^(\\d{17})$")).match(QFileInfo(offered.suggestedPath).fileName());
@@ -631,6 +631,16 @@ void tst_ReportOutput::printToFileKeepsFolderAndNeverReusesAName()
     QCOMPARE(QFileInfo(offered.at(2)).absolutePath(), folder);
     QVERIFY(offered.at(1) != offered.at(2));
     QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 3); // three prints, three files
+
+    // main.ini keeps the folder: a window of the next start offers it again.
+    QCOMPARE(env.iniValue(QStringLiteral("Basic"), QStringLiteral("LastPrintFolder")), folder);
+    MainUI nextStart;
+    nextStart.setPrintDialogRunner([&](QPrinter &printer, QWidget *) {
+        offered << printer.outputFileName();
+        return false;
+    });
+    nextStart.printerClicked();
+    QCOMPARE(QFileInfo(offered.last()).absolutePath(), folder);
 }
 
 void tst_ReportOutput::saveAsPdfWritesItWithoutTheHelper_data()
