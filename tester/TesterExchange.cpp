@@ -37,7 +37,16 @@ struct ReadOutcome
 };
 
 // One reply: up to the size its length byte gives, else until the line is silent for T.
-ReadOutcome readReply(TesterPort &port, QByteArray &reply)
+// A USB serial adapter, like a pseudo-terminal, reports a request flushed while its bytes may still be
+// on their way; the tester's silence before its first byte counts only once the request and that
+// byte have had their time on the line (10 bits a byte at 9600 baud).
+int lineTimeMs(qsizetype bytes)
+{
+    constexpr qint64 bitsPerSecond = 9600;
+    return static_cast<int>((bytes * 10 * 1000 + bitsPerSecond - 1) / bitsPerSecond);
+}
+
+ReadOutcome readReply(TesterPort &port, QByteArray &reply, qsizetype requestBytes)
 {
     reply.clear();
     qsizetype frameSize = 0;
@@ -54,7 +63,8 @@ ReadOutcome readReply(TesterPort &port, QByteArray &reply)
             return ReadOutcome{true, false};
         if (reply.size() >= TesterPort::maxReplyBytes)
             return ReadOutcome{false, true};
-        if (!port.waitForBytes(port.timeout()))
+        const int allowance = reply.isEmpty() ? lineTimeMs(requestBytes + 1) : 0;
+        if (!port.waitForBytes(port.timeout() + allowance))
             return ReadOutcome{};
     }
 }
@@ -125,7 +135,7 @@ bool exchange(TesterPort &port, QByteArray &request, QByteArray &reply, Variant 
     if (dumps)
         log->writeDebugLog(tr("Write Serial Port Data, Port:%1, Data: %2").arg(name, hexDump(request)));
 
-    const ReadOutcome outcome = readReply(port, reply);
+    const ReadOutcome outcome = readReply(port, reply, request.size());
     if (port.state() == TesterPort::State::Stopped)
         return false;
     if (dumps)
