@@ -1,5 +1,8 @@
 #include "HistoryStore.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,6 +14,19 @@
 #include "HistorySchema.h"
 
 namespace {
+
+// SQLite creates its file readable only by its maker's group (its journal files copy that mode).
+// In a folder whose group lets others write, as the installed tree's Data/ shared by the operators,
+// the history is theirs too: the file gets the group's write permission.
+void shareWithFolderGroup(const QString &path)
+{
+    const QFileInfo folder(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!folder.permission(QFileDevice::WriteGroup) || !file.exists() ||
+        file.permissions().testFlag(QFileDevice::WriteGroup))
+        return;
+    file.setPermissions(file.permissions() | QFileDevice::ReadGroup | QFileDevice::WriteGroup);
+}
 
 // SQLite's result codes for a file that is not a database or is damaged.
 constexpr int sqliteCorrupt = 11;
@@ -207,6 +223,7 @@ HistoryStore::OpenResult HistoryStore::connectAndMigrate(const HistorySetting &s
         return m_server ? OpenResult::Unreachable : OpenResult::Failed;
     }
     if (!m_server) {
+        shareWithFolderGroup(path);
         // The first read of the file tells whether it is a database at all. In WAL mode NORMAL
         // survives a crash of the program; only a power cut can cost the last commits.
         QSqlQuery pragma(database);

@@ -227,7 +227,7 @@ install)
     check "main.ini was written by the operator ($(stat -c '%U:%G' "$prefix/Config/main.ini"))" \
         [ "$(stat -c '%U:%G' "$prefix/Config/main.ini")" = "$operator:dialout" ]
     # What one operator creates stays writable for the others of the group.
-    for path in "$prefix/Log/Run" "$prefix/Log/Run/kestrel" "$log"; do
+    for path in "$prefix/Log/Run" "$prefix/Log/Run/kestrel" "$log" "$prefix/Data/history.sqlite"; do
         check "$path is group dialout and group-writable ($(stat -c '%G %A' "$path"))" \
             sh -c "[ \"\$(stat -c '%G' '$path')\" = dialout ] && stat -c '%A' '$path' | grep -q '^.....w'"
     done
