@@ -451,8 +451,12 @@ void tst_TesterQuery::deviceGoneEndsTheQuery()
                                     QStringLiteral("Serial Port Device Gone, Port:%1, Reason:").arg(link(9))),
              qPrintable(run.join(QLatin1Char('\n'))));
     qInfo() << run.first();
+    // The request after the tester's last answer may still reach the line before the device node
+    // goes (the simulator takes a moment to go away); nothing after the unplug is written.
     const QStringList debug = newLines(QStringLiteral("Debug"));
-    QCOMPARE(debug.filter(QStringLiteral("Write Serial Port Data, Port:") + link(9)).size(), requests);
+    const qsizetype writes = debug.filter(QStringLiteral("Write Serial Port Data, Port:") + link(9)).size();
+    QVERIFY2(writes == requests || writes == requests + 1,
+             qPrintable(QStringLiteral("%1 requests written, the tester took %2").arg(writes).arg(requests)));
 }
 
 QTEST_GUILESS_MAIN(tst_TesterQuery)
