@@ -12,6 +12,7 @@
 
 #include "MessageReceiver.h"
 #include "TestAppDir.h"
+#include "TestRecord.h"
 
 // A temporary application tree with its own main.ini and pictures, and the run log and the
 // configuration store started on it, as the window finds them in a real run.
@@ -54,3 +55,7 @@ public:
     bool refuse = false;
     QList<QByteArray> messages;
 };
+
+// A test with every section answered and some values out of their limits: the report the window,
+// the page and the documents are checked against.
+TestRecord fullTestRecord();

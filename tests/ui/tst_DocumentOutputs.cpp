@@ -101,34 +101,7 @@ const QString title = QStringLiteral("Battery Test Report 蓄电池测试报告"
 
 TestRecord record()
 {
-    TestRecord record{};
-    record.testDate = makeTestDate();
-    record.testDate.year = 2026;
-    record.testDate.month = 3;
-    record.testDate.day = 7;
-    record.battery = makeBatteryResult();
-    record.battery.status = 4;
-    record.battery.voltage = 1199;
-    record.battery.measuredRating = 640;
-    record.battery.ratingStandard = 1;
-    record.battery.resistance = 458;
-    record.battery.percent = 40;
-    record.grounding = makeGroundingResult();
-    record.grounding.status = 2;
-    record.grounding.resistance = 3001;
-    record.starter = makeStarterResult();
-    record.starter.status = 1;
-    record.starter.crankingVoltage = 1043;
-    record.charging3K = makeCharging3KResult();
-    record.charging3K.status = 3;
-    record.charging3K.highVoltage = 1400;
-    record.charging3K.lowVoltage = 1331;
-    record.charging2K = makeCharging2KResult();
-    record.charging2K.status = 1;
-    record.charging2K.highVoltage = 1400;
-    record.charging2K.lowVoltage = 1300;
-    record.avg2K = makeAvg2KResult();
-    record.avg2K.status = 2;
+    TestRecord record = fullTestRecord();
     record.avg2K.voltage = 1262;
     record.registrationNoInfo = makeRegistrationNoInfo();
     const QByteArray plate = Codec::toBytes(QStringLiteral("浙A5K308"));
