@@ -1,4 +1,5 @@
 #include "CompoundFile.h"
+#include "TestPython.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -45,27 +46,6 @@ quint32 getU32(const QByteArray &bytes, qsizetype at)
     return value;
 }
 
-// Any Python 3 runs the walker; the olefile listing needs one that has the module.
-QString findPython(bool needOlefile)
-{
-    QStringList candidates{QStringLiteral("/usr/bin/python3")};
-    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("python3"));
-    if (!onPath.isEmpty())
-        candidates << onPath;
-    for (const QString &python : candidates) {
-        if (!QFileInfo::exists(python))
-            continue;
-        if (!needOlefile)
-            return python;
-        QProcess probe;
-        probe.start(python, {QStringLiteral("-c"), QStringLiteral("import olefile")});
-        if (probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit &&
-            probe.exitCode() == 0)
-            return python;
-    }
-    return QString();
-}
-
 QJsonObject runCheck(const QString &python, const QStringList &arguments, int *exitCode)
 {
     QProcess process;
@@ -106,7 +86,7 @@ private:
 void tst_CompoundFile::initTestCase()
 {
     QVERIFY(QFileInfo::exists(checkScript()));
-    m_python = findPython(false);
+    m_python = findTestPython(false);
     if (m_python.isEmpty())
         QSKIP("python3 is not installed: the independent container readers cannot run");
 }
@@ -171,7 +151,7 @@ void tst_CompoundFile::readersAgree()
         QVERIFY2(dumped.readAll() == contents.at(i), qPrintable(streams.at(i).name));
     }
 
-    const QString olePython = findPython(true);
+    const QString olePython = findTestPython(true);
     if (olePython.isEmpty())
         QSKIP("python3-olefile is not installed: second reader skipped");
     const QJsonObject listed = runCheck(olePython, {QStringLiteral("olefile"), path}, &exitCode);

@@ -1,6 +1,7 @@
 #include "WordBinaryParts.h"
 #include "WordBinaryPicture.h"
 #include "WordBinaryWriter.h"
+#include "TestPython.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -91,25 +92,6 @@ DocumentContent contentFor(const DocumentCase &documentCase)
     content.pixelWidth = std::uint32_t(documentCase.picture.width());
     content.pixelHeight = std::uint32_t(documentCase.picture.height());
     return content;
-}
-
-QString findPython(bool needOlefile)
-{
-    QStringList candidates{QStringLiteral("/usr/bin/python3")};
-    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("python3"));
-    if (!onPath.isEmpty())
-        candidates << onPath;
-    for (const QString &python : candidates) {
-        if (!QFileInfo::exists(python))
-            continue;
-        if (!needOlefile)
-            return python;
-        QProcess probe;
-        probe.start(python, {QStringLiteral("-c"), QStringLiteral("import olefile")});
-        if (probe.waitForFinished(30000) && probe.exitCode() == 0)
-            return python;
-    }
-    return QString();
 }
 
 struct RunResult
@@ -204,7 +186,7 @@ void tst_WordBinaryWriter::initTestCase()
         QVERIFY(file.open(QIODevice::WriteOnly));
         QCOMPARE(file.write(doc), doc.size());
     }
-    m_python = findPython(false);
+    m_python = findTestPython(false);
     m_soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
     if (!m_soffice.isEmpty()) {
         convertAll("odt");
@@ -277,7 +259,7 @@ void tst_WordBinaryWriter::containerReaders()
     // Readers such as antiword only take the document stream from regular sectors.
     QVERIFY(walkedStreams.value(QStringLiteral("WordDocument")).toInteger() >= 4096);
 
-    const QString olePython = findPython(true);
+    const QString olePython = findTestPython(true);
     if (olePython.isEmpty())
         QSKIP("python3-olefile is not installed");
     const RunResult listed =
