@@ -21,10 +21,16 @@ public:
         return true;
     }
 
+    // A deep copy: sharing the list or its byte arrays with the posting thread would let a later
+    // detach on this side read them while that thread appends.
     QList<QByteArray> messages() const
     {
         QMutexLocker locker(&m_lock);
-        return m_messages;
+        QList<QByteArray> copy;
+        copy.reserve(m_messages.size());
+        for (const QByteArray &message : m_messages)
+            copy.append(QByteArray(message.constData(), message.size()));
+        return copy;
     }
 
     QList<std::uint32_t> ids() const
