@@ -2,6 +2,7 @@
 
 #include <QAtomicInt>
 #include <QSaveFile>
+#include <QThread>
 
 #include "HistoryCsv.h"
 
@@ -18,7 +19,7 @@ constexpr int exportPage = 1000;
 
 } // namespace
 
-class HistoryReader::Worker final : public QObject
+class HistoryReader::Worker final
 {
 public:
     Worker(HistoryReader *reader, const HistorySetting &setting, const QString &path)
@@ -34,7 +35,7 @@ public:
         return m_store.open(m_setting, m_path, error) == HistoryStore::OpenResult::Ready;
     }
 
-    void page(int request, const HistoryFilter &filter, const std::optional<HistoryRow> &after, int limit)
+    Answer page(int request, const HistoryFilter &filter, const std::optional<HistoryRow> &after, int limit)
     {
         QString error;
         bool ok = ready(&error);
@@ -43,10 +44,12 @@ public:
             rows = m_store.search(filter, after, limit, &ok);
         if (!ok && error.isEmpty())
             error = m_store.lastError();
-        emit m_reader->pageReady(request, rows, ok, error);
+        return [reader = m_reader, request, rows, ok, error] {
+            emit reader->pageReady(request, rows, ok, error);
+        };
     }
 
-    void record(int request, const QUuid &key)
+    Answer record(int request, const QUuid &key)
     {
         QString error;
         std::optional<HistoryRecord> record;
@@ -55,19 +58,20 @@ public:
             record = m_store.loadRecord(key, &ok);
         if (!ok && error.isEmpty())
             error = m_store.lastError();
-        emit m_reader->recordReady(request, record, error);
+        return
+            [reader = m_reader, request, record, error] { emit reader->recordReady(request, record, error); };
     }
 
-    void remove(int request, const QUuid &key)
+    Answer remove(int request, const QUuid &key)
     {
         QString error;
         bool ok = ready(&error) && m_store.removeRecord(key);
         if (!ok && error.isEmpty())
             error = m_store.lastError();
-        emit m_reader->removeDone(request, ok, error);
+        return [reader = m_reader, request, ok, error] { emit reader->removeDone(request, ok, error); };
     }
 
-    void exportCsv(int request, const HistoryFilter &filter, const QList<QUuid> &keys, const QString &path)
+    Answer exportCsv(int request, const HistoryFilter &filter, const QList<QUuid> &keys, const QString &path)
     {
         QString error;
         int rows = 0;
@@ -128,7 +132,9 @@ public:
         }
         if (!ok)
             file.cancelWriting();
-        emit m_reader->exportDone(request, ok, rows, error);
+        return [reader = m_reader, request, ok, rows, error] {
+            emit reader->exportDone(request, ok, rows, error);
+        };
     }
 
 private:
@@ -141,55 +147,101 @@ private:
 HistoryReader::HistoryReader(const HistorySetting &setting, const QString &databasePath, QObject *parent)
     : QObject(parent)
 {
-    qRegisterMetaType<QList<HistoryRow>>();
-    qRegisterMetaType<std::optional<HistoryRecord>>();
-    m_worker = new Worker(this, setting, databasePath);
-    m_worker->moveToThread(&m_thread);
-    m_thread.setObjectName(QStringLiteral("history reader"));
-    m_thread.start();
+    // A standard thread rather than a QThread: its join is one the thread checker sees, so the
+    // queue and its lock may go as soon as the thread has ended.
+    m_thread = std::thread([this, setting, databasePath] { run(setting, databasePath); });
 }
 
 HistoryReader::~HistoryReader()
 {
-    // The worker (and its connection) goes on its own thread, after the requests before it.
-    QMetaObject::invokeMethod(
-        m_worker, [worker = m_worker] { delete worker; }, Qt::QueuedConnection);
-    m_thread.quit();
-    m_thread.wait();
+    // The requests already made are still carried out (a delete among them); their answers are not.
+    {
+        const std::lock_guard lock(m_lock);
+        m_stopping = true;
+    }
+    m_wake.notify_one();
+    m_thread.join();
+}
+
+void HistoryReader::run(const HistorySetting &setting, const QString &databasePath)
+{
+    QThread::currentThread()->setObjectName(QStringLiteral("history reader"));
+    // The worker, and with it the database connection, lives and dies on this thread.
+    Worker worker(this, setting, databasePath);
+    for (;;) {
+        Task task;
+        {
+            std::unique_lock lock(m_lock);
+            m_wake.wait(lock, [this] { return m_stopping || !m_tasks.empty(); });
+            if (m_tasks.empty())
+                return;
+            task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+        }
+        Answer answer = task(worker);
+        bool first = false;
+        {
+            const std::lock_guard lock(m_lock);
+            if (m_stopping)
+                continue;
+            first = m_answers.empty();
+            m_answers.push_back(std::move(answer));
+        }
+        // Answers travel through this object's own queue under its lock, so the handing over is
+        // visible to the thread checker; the event only says that there is something to take.
+        if (first)
+            QMetaObject::invokeMethod(this, "deliverAnswers", Qt::QueuedConnection);
+    }
+}
+
+void HistoryReader::deliverAnswers()
+{
+    std::deque<Answer> answers;
+    {
+        const std::lock_guard lock(m_lock);
+        answers.swap(m_answers);
+    }
+    for (const Answer &answer : answers)
+        answer();
+}
+
+void HistoryReader::enqueue(Task task)
+{
+    {
+        const std::lock_guard lock(m_lock);
+        m_tasks.push_back(std::move(task));
+    }
+    m_wake.notify_one();
 }
 
 int HistoryReader::requestPage(const HistoryFilter &filter, const std::optional<HistoryRow> &after, int limit)
 {
     const int request = m_nextRequest++;
-    QMetaObject::invokeMethod(
-        m_worker,
-        [worker = m_worker, request, filter, after, limit] { worker->page(request, filter, after, limit); },
-        Qt::QueuedConnection);
+    enqueue([request, filter, after, limit](Worker &worker) {
+        return worker.page(request, filter, after, limit);
+    });
     return request;
 }
 
 int HistoryReader::requestRecord(const QUuid &key)
 {
     const int request = m_nextRequest++;
-    QMetaObject::invokeMethod(
-        m_worker, [worker = m_worker, request, key] { worker->record(request, key); }, Qt::QueuedConnection);
+    enqueue([request, key](Worker &worker) { return worker.record(request, key); });
     return request;
 }
 
 int HistoryReader::requestRemove(const QUuid &key)
 {
     const int request = m_nextRequest++;
-    QMetaObject::invokeMethod(
-        m_worker, [worker = m_worker, request, key] { worker->remove(request, key); }, Qt::QueuedConnection);
+    enqueue([request, key](Worker &worker) { return worker.remove(request, key); });
     return request;
 }
 
 int HistoryReader::requestExport(const HistoryFilter &filter, const QList<QUuid> &keys, const QString &path)
 {
     const int request = m_nextRequest++;
-    QMetaObject::invokeMethod(
-        m_worker,
-        [worker = m_worker, request, filter, keys, path] { worker->exportCsv(request, filter, keys, path); },
-        Qt::QueuedConnection);
+    enqueue([request, filter, keys, path](Worker &worker) {
+        return worker.exportCsv(request, filter, keys, path);
+    });
     return request;
 }

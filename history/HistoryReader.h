@@ -1,13 +1,17 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include <QList>
 #include <QObject>
 #include <QString>
-#include <QThread>
 #include <QUuid>
 
 #include "HistoryRecord.h"
@@ -42,7 +46,19 @@ signals:
 
 private:
     class Worker;
-    QThread m_thread;
-    Worker *m_worker = nullptr;
+    // An answer emits its signal on this object's thread; a task makes one on the reader's thread.
+    using Answer = std::function<void()>;
+    using Task = std::function<Answer(Worker &)>;
+
+    void run(const HistorySetting &setting, const QString &databasePath);
+    void enqueue(Task task);
+    Q_INVOKABLE void deliverAnswers();
+
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::deque<Task> m_tasks;
+    std::deque<Answer> m_answers;
+    bool m_stopping = false;
     std::atomic<int> m_nextRequest{1};
+    std::thread m_thread; // last: started once everything above exists
 };
