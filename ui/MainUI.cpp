@@ -711,6 +711,8 @@ void MainUI::saveAsClicked()
     const bool posted = postToService(&request, sizeof(request));
     postHistoryEvent(HistoryEventKind::Saved, docPath, picturePath,
                      posted ? QStringLiteral("requested") : QStringLiteral("refused"));
+    if (posted && !m_historyKey.isNull())
+        m_pendingSaves.insert(docPath, PendingSave{m_historyKey, picturePath});
     if (!posted) {
         LogManager::instance()->writeRunLog(tr("MainUI Save Data request refused, Doc Path:%1").arg(docPath));
         showSaveOutcome(docPath, tr("kestrel is busy; try again"));
@@ -752,10 +754,16 @@ void MainUI::onQueryDataFinished(const QueryDataFinished *)
 void MainUI::postHistoryEvent(HistoryEventKind kind, const QString &documentPath, const QString &picturePath,
                               const QString &outcome)
 {
-    if (!m_historyReceiver || m_historyKey.isNull())
+    postHistoryEvent(m_historyKey, kind, documentPath, picturePath, outcome);
+}
+
+void MainUI::postHistoryEvent(const QUuid &key, HistoryEventKind kind, const QString &documentPath,
+                              const QString &picturePath, const QString &outcome)
+{
+    if (!m_historyReceiver || key.isNull())
         return;
-    const HistoryEventMessage message = toMessage(HistoryEvent{
-        m_historyKey, kind, QDateTime::currentMSecsSinceEpoch(), documentPath, picturePath, outcome});
+    const HistoryEventMessage message = toMessage(
+        HistoryEvent{key, kind, QDateTime::currentMSecsSinceEpoch(), documentPath, picturePath, outcome});
     if (!m_historyReceiver->postMessage(&message, sizeof(message)))
         LogManager::instance()->writeRunLog(
             tr("MainUI History event refused, Kind:%1").arg(static_cast<int>(kind)));
@@ -795,10 +803,38 @@ void MainUI::showQueryEnd()
         showStatus(tr("Tester did not answer on %1").arg(m_queryPortText));
 }
 
+// How the end of an export is written in the test's history (stable words, not translated).
+static QString historyOutcomeWord(SaveOutcome outcome)
+{
+    switch (outcome) {
+    case SaveOutcome::Saved:
+        return QStringLiteral("saved");
+    case SaveOutcome::NotSaved:
+        return QStringLiteral("not saved");
+    case SaveOutcome::HelperMissing:
+        return QStringLiteral("helper missing");
+    case SaveOutcome::HelperNotStarted:
+        return QStringLiteral("helper not started");
+    case SaveOutcome::EndedBeforeJob:
+        return QStringLiteral("helper ended before the job");
+    case SaveOutcome::EndedWithoutResult:
+        return QStringLiteral("helper ended while writing");
+    case SaveOutcome::NoResultInTime:
+        return QStringLiteral("no result in time");
+    }
+    return QStringLiteral("unknown");
+}
+
 void MainUI::onSaveDataOutcome(const SaveDataOutcome *message)
 {
     const QString docPath = Codec::fromField(message->docPath, sizeof(message->docPath));
-    switch (static_cast<SaveOutcome>(message->outcome)) {
+    const auto outcome = static_cast<SaveOutcome>(message->outcome);
+    if (const auto pending = m_pendingSaves.constFind(docPath); pending != m_pendingSaves.constEnd()) {
+        postHistoryEvent(pending->key, HistoryEventKind::Saved, docPath, pending->picturePath,
+                         historyOutcomeWord(outcome));
+        m_pendingSaves.erase(pending);
+    }
+    switch (outcome) {
     case SaveOutcome::Saved:
         showSaveOutcome(docPath, QString());
         return;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -152,12 +153,22 @@ private:
     bool postToService(const void *message, std::uint32_t length);
     void postHistoryEvent(HistoryEventKind kind, const QString &documentPath = QString(),
                           const QString &picturePath = QString(), const QString &outcome = QString());
+    void postHistoryEvent(const QUuid &key, HistoryEventKind kind, const QString &documentPath,
+                          const QString &picturePath, const QString &outcome);
 
     std::unique_ptr<Ui::MainUI> m_ui;
     TestRecord m_record{};
     MessageReceiver *m_serviceReceiver = nullptr;
     MessageReceiver *m_historyReceiver = nullptr;
     QUuid m_historyKey;
+    // Exports still running, by document path: their outcome belongs to the test they were asked
+    // for, even when another test has been queried or opened since.
+    struct PendingSave
+    {
+        QUuid key;
+        QString picturePath;
+    };
+    QHash<QString, PendingSave> m_pendingSaves;
     QString m_queryPortName;
     QDateTime m_queryStarted;
     QPointer<QWidget> m_historyWindow;

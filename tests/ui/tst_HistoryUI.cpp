@@ -8,6 +8,7 @@
 #include <QTableView>
 #include <QTest>
 
+#include "Codec.h"
 #include "ConfigManager.h"
 #include "HistoryCsv.h"
 #include "HistoryManager.h"
@@ -97,6 +98,7 @@ class tst_HistoryUI : public QObject
 
 private slots:
     void queryIsFoundByRegistrationAndReopensAsItWas();
+    void saveOutcomeStaysWithItsTest();
     void rowsArriveAsTheyAreScrolledTo();
     void exportWritesCsvForSpreadsheets();
     void deleteAsksFirst();
@@ -179,6 +181,59 @@ void tst_HistoryUI::queryIsFoundByRegistrationAndReopensAsItWas()
     QCOMPARE(store.open(HistorySetting{}, HistoryManager::databasePath(), nullptr),
              HistoryStore::OpenResult::Ready);
     QCOMPARE(store.recordCount(), 2);
+}
+
+// An export's outcome arrives after the operator may have moved on to the next vehicle: it is
+// kept with the test it was asked for, after the request, and the newer test gets none of it.
+void tst_HistoryUI::saveOutcomeStaysWithItsTest()
+{
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    env.writePictures();
+    startHistory();
+    QUuid savedKey;
+    QUuid laterKey;
+    const QString docPath = env.dir().path(QString::fromUtf8("\u62A5\u544A.doc"));
+    {
+        MainUI window;
+        RecordingReceiver service;
+        window.setServiceReceiver(&service);
+        window.setHistoryReceiver(HistoryManager::instance());
+        postQuery(window, sampleRecord("A1", 1250));
+        QTRY_VERIFY(!window.historyKey().isNull());
+        savedKey = window.historyKey();
+        window.setSaveFileChooser([&](QWidget *, MainUI::SaveDialogSetup &) { return docPath; });
+        window.saveAsClicked();
+
+        window.addReportClicked();
+        postQuery(window, sampleRecord("B2", 1250));
+        QTRY_VERIFY(window.historyKey() != savedKey && !window.historyKey().isNull());
+        laterKey = window.historyKey();
+
+        auto outcome = makeMessage<SaveDataOutcome>(MSG_SAVE_DATA_OUTCOME);
+        outcome.outcome = static_cast<std::uint32_t>(SaveOutcome::EndedWithoutResult);
+        Codec::toField(docPath, outcome.docPath, sizeof(outcome.docPath));
+        window.postMessage(&outcome, sizeof(outcome));
+        QTRY_COMPARE(window.statusText(),
+                     QStringLiteral("Not saved: the document helper ended while writing the document"));
+        // A second outcome for the same path (none was asked for again) adds nothing.
+        window.postMessage(&outcome, sizeof(outcome));
+        QTRY_COMPARE(window.statusText(),
+                     QStringLiteral("Not saved: the document helper ended while writing the document"));
+    }
+    stopHistory();
+    HistoryStore store(QStringLiteral("check"));
+    QCOMPARE(store.open(HistorySetting{}, HistoryManager::databasePath(), nullptr),
+             HistoryStore::OpenResult::Ready);
+    const QList<HistoryEvent> events = store.events(savedKey);
+    QCOMPARE(events.size(), 2);
+    QCOMPARE(events[0].outcome, QStringLiteral("requested"));
+    QCOMPARE(events[1].kind, HistoryEventKind::Saved);
+    QCOMPARE(events[1].documentPath, docPath);
+    QCOMPARE(events[1].picturePath, events[0].picturePath);
+    QVERIFY(!events[1].picturePath.isEmpty());
+    QCOMPARE(events[1].outcome, QStringLiteral("helper ended while writing"));
+    QVERIFY(store.events(laterKey).isEmpty());
 }
 
 static void fill(int count, const QString &customer = QStringLiteral("c"))
