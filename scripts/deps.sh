@@ -16,7 +16,7 @@ xvfb xauth"
 # check the package, its menu entry and its AppStream data. The package test uses them too.
 CHECK_PACKAGE_PACKAGES="dpkg-dev lintian desktop-file-utils appstream"
 
-TEST_PACKAGES="libreoffice-writer-nogui python3 python3-docx python3-olefile
+TEST_PACKAGES="libreoffice-writer-nogui libreoffice-calc-nogui python3 python3-docx python3-olefile
 poppler-utils antiword catdoc wv imagemagick postgresql postgresql-contrib $CHECK_PACKAGE_PACKAGES"
 
 case "${1:-build}" in

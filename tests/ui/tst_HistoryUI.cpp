@@ -1,8 +1,13 @@
 #include <QCheckBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
@@ -101,6 +106,7 @@ private slots:
     void saveOutcomeStaysWithItsTest();
     void rowsArriveAsTheyAreScrolledTo();
     void exportWritesCsvForSpreadsheets();
+    void exportOpensInCalcWithChinese();
     void deleteAsksFirst();
 };
 
@@ -309,6 +315,54 @@ void tst_HistoryUI::exportWritesCsvForSpreadsheets()
     // The customer holds a comma and quotes: one quoted field, quotes doubled.
     QVERIFY(lines[1].contains(QString::fromUtf8("\"\u5F20\u4E09\u6C7D\u4FEE, \"\"A\"\"\"").toUtf8()));
     QVERIFY(lines[1].contains(",12.50,540 DIN,4.55,88,no result,,attention,9.51,"));
+}
+
+// What the spreadsheet makes of the export: LibreOffice Calc reads it with the character set its
+// import dialog picks for a file that starts with a UTF-8 byte-order mark, and writes the cells
+// back out as plain UTF-8 CSV.
+void tst_HistoryUI::exportOpensInCalcWithChinese()
+{
+    const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+    if (soffice.isEmpty())
+        QSKIP("needs LibreOffice Calc (libreoffice-calc-nogui)");
+    UiTestEnvironment env;
+    QVERIFY(env.isReady());
+    fill(3, chineseCustomer);
+    HistoryUI history(HistorySetting{});
+    const QString path = env.dir().path(QString::fromUtf8("\u5386\u53F2.csv"));
+    history.setExportFileChooser([&path](QWidget *, const QString &) { return path; });
+    history.show();
+    QTRY_COMPARE(history.model()->rowCount(), 3);
+    QSignalSpy done(&history, &HistoryUI::exportFinished);
+    history.exportRows();
+    QTRY_COMPARE(done.count(), 1);
+    QCOMPARE(done.first().at(0).toBool(), true);
+
+    QTemporaryDir profile;
+    QTemporaryDir out;
+    const QString utf8Csv = QStringLiteral("Text - txt - csv (StarCalc):44,34,76,1");
+    QProcess calc;
+    calc.start(soffice,
+               {QStringLiteral("--headless"),
+                QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile.path()).toString(),
+                QStringLiteral("--infilter=") + utf8Csv, QStringLiteral("--convert-to"),
+                QStringLiteral("csv:") + utf8Csv, QStringLiteral("--outdir"), out.path(), path});
+    QVERIFY(calc.waitForFinished(300000));
+    QFile cells(out.filePath(QFileInfo(path).fileName()));
+    QVERIFY2(
+        cells.open(QIODevice::ReadOnly),
+        qPrintable(QStringLiteral("Calc did not read the export (is libreoffice-calc-nogui installed?) ") +
+                   QString::fromLocal8Bit(calc.readAllStandardError())));
+    const QStringList lines = QString::fromUtf8(cells.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 4);
+    // The byte-order mark is taken as such, not as part of the first column's name.
+    // (Calc quotes every text cell it writes.)
+    QCOMPARE(lines[0].trimmed(),
+             QLatin1Char('"') + HistoryCsv::headerFields().join(QStringLiteral("\",\"")) + QLatin1Char('"'));
+    int chinese = 0;
+    for (const QString &line : lines.mid(1))
+        chinese += line.contains(QString::fromUtf8("\"\u5F20\u4E09\u6C7D\u4FEE, \"\"A\"\"\"")) ? 1 : 0;
+    QCOMPARE(chinese, 1); // fill() gives every second test the Chinese customer
 }
 
 void tst_HistoryUI::deleteAsksFirst()
