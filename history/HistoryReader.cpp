@@ -35,15 +35,32 @@ public:
         return m_store.open(m_setting, m_path, error) == HistoryStore::OpenResult::Ready;
     }
 
+    // Runs work on an open connection. A server connection kept open for a while may have been
+    // dropped (server restarted, network reset): when work fails on one that was already open,
+    // it is opened again once and the work repeated. Reads and deletes are safe to repeat.
+    template <typename Work> bool attempt(QString *error, Work &&work)
+    {
+        const bool wasOpen = m_store.isOpen();
+        bool ok = ready(error) && work();
+        if (!ok && wasOpen && m_setting.isServer()) {
+            m_store.close();
+            error->clear();
+            ok = ready(error) && work();
+        }
+        if (!ok && error->isEmpty())
+            *error = m_store.lastError();
+        return ok;
+    }
+
     Answer page(int request, const HistoryFilter &filter, const std::optional<HistoryRow> &after, int limit)
     {
         QString error;
-        bool ok = ready(&error);
         QList<HistoryRow> rows;
-        if (ok)
-            rows = m_store.search(filter, after, limit, &ok);
-        if (!ok && error.isEmpty())
-            error = m_store.lastError();
+        const bool ok = attempt(&error, [&] {
+            bool found = false;
+            rows = m_store.search(filter, after, limit, &found);
+            return found;
+        });
         return [reader = m_reader, request, rows, ok, error] {
             emit reader->pageReady(request, rows, ok, error);
         };
@@ -53,11 +70,11 @@ public:
     {
         QString error;
         std::optional<HistoryRecord> record;
-        bool ok = ready(&error);
-        if (ok)
-            record = m_store.loadRecord(key, &ok);
-        if (!ok && error.isEmpty())
-            error = m_store.lastError();
+        attempt(&error, [&] {
+            bool loaded = false;
+            record = m_store.loadRecord(key, &loaded);
+            return loaded;
+        });
         return
             [reader = m_reader, request, record, error] { emit reader->recordReady(request, record, error); };
     }
@@ -65,9 +82,7 @@ public:
     Answer remove(int request, const QUuid &key)
     {
         QString error;
-        bool ok = ready(&error) && m_store.removeRecord(key);
-        if (!ok && error.isEmpty())
-            error = m_store.lastError();
+        const bool ok = attempt(&error, [&] { return m_store.removeRecord(key); });
         return [reader = m_reader, request, ok, error] { emit reader->removeDone(request, ok, error); };
     }
 
@@ -179,6 +194,8 @@ void HistoryReader::run(const HistorySetting &setting, const QString &databasePa
             m_tasks.pop_front();
         }
         Answer answer = task(worker);
+        if (!answer)
+            continue;
         bool first = false;
         {
             const std::lock_guard lock(m_lock);
@@ -203,6 +220,15 @@ void HistoryReader::deliverAnswers()
     }
     for (const Answer &answer : answers)
         answer();
+}
+
+void HistoryReader::prepare()
+{
+    enqueue([](Worker &worker) {
+        QString error;
+        worker.ready(&error); // a failure is met again, and answered, by the first request
+        return Answer();
+    });
 }
 
 void HistoryReader::enqueue(Task task)

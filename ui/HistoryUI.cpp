@@ -25,9 +25,20 @@ constexpr int searchDelayMs = 200;
 HistoryUI::HistoryUI(const HistorySetting &setting, QWidget *parent, const QString &databasePath)
     : QWidget(parent, Qt::Window), m_ui(std::make_unique<Ui::HistoryUI>())
 {
-    m_ui->setupUi(this);
     m_reader = new HistoryReader(
         setting, databasePath.isEmpty() ? HistoryManager::databasePath() : databasePath, this);
+    setUp();
+}
+
+HistoryUI::HistoryUI(HistoryReader *reader, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_ui(std::make_unique<Ui::HistoryUI>()), m_reader(reader)
+{
+    setUp();
+}
+
+void HistoryUI::setUp()
+{
+    m_ui->setupUi(this);
     m_model = new HistoryModel(m_reader, this);
 
     const QDate today = QDate::currentDate();

@@ -34,6 +34,9 @@ public:
 
     HistoryUI(const HistorySetting &setting, QWidget *parent = nullptr,
               const QString &databasePath = QString());
+    // Uses a reader that someone else keeps (and that outlives this window), such as the main
+    // window's, whose connection is then already open when the window shows.
+    explicit HistoryUI(HistoryReader *reader, QWidget *parent = nullptr);
     ~HistoryUI() override;
 
     void setDeleteConfirmer(DeleteConfirmer confirmer) { m_deleteConfirmer = std::move(confirmer); }
@@ -55,6 +58,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void setUp();
     void applyFilter();
     QList<QUuid> selectedKeys() const;
     void showStatus(const QString &text);

@@ -25,6 +25,8 @@
 #include "ConfigManager.h"
 #include "DocSettingUI.h"
 #include "HistoryMessages.h"
+#include "HistoryReader.h"
+#include "HistoryManager.h"
 #include "HistoryUI.h"
 #include "LogManager.h"
 #include "PaintedPage.h"
@@ -255,6 +257,20 @@ MainUI::~MainUI()
 {
     if (m_portSearch)
         m_portSearch->wait();
+    delete m_historyWindow; // before the reader it uses
+}
+
+void MainUI::setHistoryReceiver(MessageReceiver *receiver)
+{
+    m_historyReceiver = receiver;
+    if (!receiver || m_historyReader)
+        return;
+    const HistorySetting setting = ConfigManager::instance()->historySetting();
+    m_historyReader = new HistoryReader(setting, HistoryManager::databasePath(), this);
+    // A server connection takes tens of milliseconds to open: opened now, the history window
+    // shows its first rows without waiting for it. The file of the embedded store opens at once.
+    if (setting.isServer())
+        m_historyReader->prepare();
 }
 
 bool MainUI::installFonts()
@@ -783,7 +799,8 @@ void MainUI::historyClicked()
 {
     // One window, brought forward when it is already open; it never blocks this one.
     if (!m_historyWindow) {
-        auto *window = new HistoryUI(ConfigManager::instance()->historySetting(), this);
+        auto *window = m_historyReader ? new HistoryUI(m_historyReader, this)
+                                       : new HistoryUI(ConfigManager::instance()->historySetting(), this);
         window->setAttribute(Qt::WA_DeleteOnClose);
         connect(window, &HistoryUI::openRequested, this, &MainUI::openHistoryRecord);
         m_historyWindow = window;

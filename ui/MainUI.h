@@ -19,6 +19,8 @@
 #include "TestRecord.h"
 #include "VirtualWidget.h"
 
+class HistoryReader;
+
 class QLabel;
 class QPixmap;
 class QPainter;
@@ -72,7 +74,8 @@ public:
     // Where QueryDataRequest and SaveDataRequest go (the service manager; a recorder in tests).
     void setServiceReceiver(MessageReceiver *receiver) { m_serviceReceiver = receiver; }
     // Where finished queries and their later events go to be kept (the history manager).
-    void setHistoryReceiver(MessageReceiver *receiver) { m_historyReceiver = receiver; }
+    // Tests are kept through this receiver; with one, the window also keeps the history window's reader.
+    void setHistoryReceiver(MessageReceiver *receiver);
     // Shows a kept test as its query left it, so that Print and Save As work on it again.
     void openHistoryRecord(const HistoryRecord &record);
     // The key of the kept test on screen; null when what is shown was not kept.
@@ -172,6 +175,8 @@ private:
     QString m_queryPortName;
     QDateTime m_queryStarted;
     QPointer<QWidget> m_historyWindow;
+    // Lives as long as the window: the history window comes and goes, its connection stays open.
+    QPointer<HistoryReader> m_historyReader;
     SaveFileChooser m_saveFileChooser;
     PrintDialogRunner m_printDialogRunner;
 
