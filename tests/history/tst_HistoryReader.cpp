@@ -34,6 +34,8 @@ std::pair<bool, qsizetype> tst_HistoryReader::page(HistoryReader &reader)
     const QList<QVariant> answer = answered.takeFirst();
     if (answer.at(0).toInt() != request)
         return {false, -2};
+    if (!answer.at(2).toBool())
+        qInfo("page not read: %s", qPrintable(answer.at(3).toString()));
     return {answer.at(2).toBool(), answer.at(1).value<QList<HistoryRow>>().size()};
 }
 
