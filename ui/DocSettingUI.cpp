@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QTextEdit>
 
-#include "AppPaths.h"
+#include "Artwork.h"
 #include "ConfigManager.h"
 #include "DocSetting.h"
 #include "PageLayout.h"
@@ -18,7 +18,7 @@ namespace {
 
 QString imagePath(const QString &fileName)
 {
-    return AppPaths::imageDir() + QStringLiteral("/") + fileName;
+    return Artwork::path(fileName, Artwork::language());
 }
 
 constexpr QSize buttonIconSize(80, 32);

@@ -21,6 +21,7 @@
 #include <QPushButton>
 
 #include "AppPaths.h"
+#include "Artwork.h"
 #include "Codec.h"
 #include "ConfigManager.h"
 #include "DocSettingUI.h"
@@ -41,15 +42,15 @@
 
 namespace {
 
+// Pictures are read at each use, with captions in the program's language; a missing file gives
+// an empty picture.
 QString imagePath(const QString &fileName)
 {
-    return AppPaths::imageDir() + QStringLiteral("/") + fileName;
+    return Artwork::path(fileName, Artwork::language());
 }
-
-// Pictures are read from the Image folder at each use; a missing file gives an empty picture.
 QPixmap picture(const QString &fileName)
 {
-    return QPixmap(imagePath(fileName));
+    return Artwork::picture(fileName, Artwork::language());
 }
 
 constexpr QSize buttonIconSize(130, 50);
@@ -539,6 +540,7 @@ ReportPage::Content MainUI::pageContent(bool printing) const
     content.registrationNo = m_ui->registrationNoTextLabel->text();
     content.capacity = m_ui->capacityTextLabel->text();
     content.record = m_record;
+    content.language = Artwork::language();
     content.printing = printing;
     if (printing) {
         const DocSetting setting = ConfigManager::instance()->docSetting();

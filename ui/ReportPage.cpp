@@ -8,7 +8,7 @@
 #include <QPen>
 #include <QPixmap>
 
-#include "AppPaths.h"
+#include "Artwork.h"
 #include "ReportText.h"
 
 namespace ReportPage {
@@ -21,12 +21,6 @@ constexpr int headerTop = 50;
 constexpr int sectionsTop = 330;
 constexpr int sectionRowHeight = 250;
 constexpr int sectionsBottom = 1080;
-
-// Each picture is loaded at each use; a missing file gives an empty picture and an empty box.
-QPixmap picture(const QString &fileName)
-{
-    return QPixmap(AppPaths::imageDir() + QStringLiteral("/") + fileName);
-}
 
 // Font sizes are points at 96 dpi, fixed in page units, so that the page comes out the same on the
 // 96-dpi picture and on a 1200-dpi printer whose painter maps the same logical page.
@@ -58,21 +52,23 @@ void preparePainter(QPainter &painter)
     painter.setWindow(painterWindow);
 }
 
-void drawHeaderItem(QPainter &painter, HeaderItem item, const QString &text)
+// Each picture is loaded at each use; a missing file gives an empty picture and an empty box.
+void drawHeaderItem(QPainter &painter, HeaderItem item, const QString &text, const QString &language)
 {
     const QRect cell = headerCell(item);
     painter.save();
-    painter.drawPixmap(headerPictureBox(cell), picture(headerPicture(item)));
+    painter.drawPixmap(headerPictureBox(cell), Artwork::picture(headerPicture(item), language));
     painter.drawText(headerTextBox(cell), Qt::AlignLeft | Qt::AlignVCenter, text);
     painter.restore();
 }
 
-void drawSectionBox(QPainter &painter, Section section, const TestRecord &record)
+void drawSectionBox(QPainter &painter, Section section, const TestRecord &record, const QString &language)
 {
     const QRect cell = sectionCell(section);
     painter.save();
     painter.setFont(sectionFont());
-    painter.drawPixmap(sectionPictureBox(cell), picture(ReportText::sectionPicture(record, section)));
+    painter.drawPixmap(sectionPictureBox(cell),
+                       Artwork::picture(ReportText::sectionPicture(record, section), language));
     painter.drawText(sectionTextBox(cell), Qt::AlignLeft,
                      ReportText::sectionText(record, section, ReportText::Form::Page));
     painter.restore();
@@ -244,18 +240,18 @@ void draw(QPainter &painter, const Content &content)
         drawPrintHeader(painter, content.printHeader);
 
     painter.save();
-    drawHeaderItem(painter, HeaderItem::Date, content.date);
-    drawHeaderItem(painter, HeaderItem::Customer, content.customer);
-    drawHeaderItem(painter, HeaderItem::BatteryModel, content.batteryModel);
-    drawHeaderItem(painter, HeaderItem::RegistrationNo, content.registrationNo);
-    drawHeaderItem(painter, HeaderItem::Capacity, content.capacity);
+    drawHeaderItem(painter, HeaderItem::Date, content.date, content.language);
+    drawHeaderItem(painter, HeaderItem::Customer, content.customer, content.language);
+    drawHeaderItem(painter, HeaderItem::BatteryModel, content.batteryModel, content.language);
+    drawHeaderItem(painter, HeaderItem::RegistrationNo, content.registrationNo, content.language);
+    drawHeaderItem(painter, HeaderItem::Capacity, content.capacity, content.language);
     painter.drawLine(0, sectionsTop, pageSize.width(), sectionsTop);
     painter.restore();
 
     painter.save();
     for (Section section : {Section::Battery, Section::Starter, Section::Grounding, Section::Charging3K,
                             Section::Charging2K, Section::Avg2K})
-        drawSectionBox(painter, section, content.record);
+        drawSectionBox(painter, section, content.record, content.language);
     painter.drawLine(0, sectionsBottom, pageSize.width(), sectionsBottom);
     painter.restore();
 

@@ -24,7 +24,8 @@ struct Content
     QString registrationNo;
     QString capacity;
     TestRecord record;
-    bool printing = false; // draws the print header and footer
+    QString language = QStringLiteral("en"); // of the pictures' captions (see Artwork)
+    bool printing = false;                   // draws the print header and footer
     QString printHeader;
     QString printFooter;
 };

@@ -53,19 +53,23 @@ QStringList UiTestEnvironment::pictureNames()
     return names;
 }
 
-QColor UiTestEnvironment::pictureColour(const QString &fileName)
+QColor UiTestEnvironment::pictureColour(const QString &fileName, const QString &language)
 {
-    // Opaque, and far from black so that drawn text and lines never look like a picture.
+    // Opaque, and far from black so that drawn text and lines never look like a picture. The
+    // pictures of a language are a paler tone of the same hues.
     const int index = static_cast<int>(pictureNames().indexOf(fileName));
-    return QColor(QColor::fromHsv((index * 360 / 40) % 360, 255, 230).rgb());
+    return QColor(QColor::fromHsv((index * 360 / 40) % 360, language.isEmpty() ? 255 : 110, 230).rgb());
 }
 
-void UiTestEnvironment::writePictures(const QSize &size)
+void UiTestEnvironment::writePictures(const QSize &size, const QString &language)
 {
+    const QString folder =
+        language.isEmpty() ? QStringLiteral("Image/") : QStringLiteral("Image/%1/").arg(language);
+    QDir().mkpath(m_dir.path(folder));
     for (const QString &name : pictureNames()) {
         QImage image(size, QImage::Format_ARGB32);
-        image.fill(pictureColour(name));
-        image.save(m_dir.path(QStringLiteral("Image/") + name));
+        image.fill(pictureColour(name, language));
+        image.save(m_dir.path(folder + name));
     }
 }
 

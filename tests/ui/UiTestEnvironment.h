@@ -29,10 +29,11 @@ public:
     // Device link of a port number in the tree ("<root>/dev/tty3").
     QString portPath(int portNumber) const;
 
-    // Writes a one-colour PNG per picture name of the window and the report; each colour is
-    // distinct, so a test can tell which picture a label or a box shows.
-    void writePictures(const QSize &size = QSize(80, 48));
-    static QColor pictureColour(const QString &fileName);
+    // Writes a one-colour PNG per picture name of the window and the report, into Image/ or, for a
+    // language, Image/<language>/; each colour is distinct across names and languages, so a test
+    // can tell which picture a label or a box shows.
+    void writePictures(const QSize &size = QSize(80, 48), const QString &language = QString());
+    static QColor pictureColour(const QString &fileName, const QString &language = QString());
     static QStringList pictureNames();
 
     // Stops the run log so that its files are complete, and returns the Run category's lines.

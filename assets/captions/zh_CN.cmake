@@ -1,0 +1,46 @@
+# Simplified Chinese captions of the artwork, rendered into Image/zh_CN/. Same names as en.cmake.
+# WenQuanYi Micro Hei (fonts-wqy-microhei) has every glyph used here; it has no bold face, so
+# the renderer emboldens it, and the sizes are a little larger than the English ones to keep
+# the strokes apart.
+
+set(CAPTION_FONT "WenQuanYi Micro Hei")
+set(LABEL_SIZE 12)
+set(LABEL_SMALL_SIZE 12)
+set(FACE_SIZE 17)
+set(FACE_SMALL_SIZE 15)
+set(CANCEL_SIZE 12)
+set(SECTION_SIZE 15)
+set(RESULT_SIZE 13)
+set(RESULT_SPACING 1)
+
+set(CAPTION_USB "USB 端口")
+set(CAPTION_Customer "客户")
+set(CAPTION_BatteryModel "电池型号")
+set(CAPTION_Date "测试日期")
+set(CAPTION_RegistrationNo "车牌号")
+set(CAPTION_Capacity "额定容量")
+set(CAPTION_Title "标题")
+set(CAPTION_Header "页眉")
+set(CAPTION_Footer "页脚")
+
+set(CAPTION_AddReport_1 "添加到")
+set(CAPTION_AddReport_2 "报告")
+set(CAPTION_DocHeader_1 "文档")
+set(CAPTION_DocHeader_2 "设置")
+set(CAPTION_QueryData_1 "查询")
+set(CAPTION_QueryData_2 "数据")
+set(CAPTION_Printer "打印")
+set(CAPTION_SaveAs "另存为")
+set(CAPTION_History "历史记录")
+set(CAPTION_Cancel "取消")
+
+set(CAPTION_SECTION_1 "蓄电池")
+set(CAPTION_SECTION_2 "接地")
+set(CAPTION_SECTION_3 "启动")
+set(CAPTION_SECTION_4 "充电 3K")
+set(CAPTION_SECTION_5 "充电 2K")
+set(CAPTION_SECTION_6 "2K 平均")
+set(CAPTION_RESULT_0 "无结果")
+set(CAPTION_RESULT_1 "合格")
+set(CAPTION_RESULT_2 "注意")
+set(CAPTION_RESULT_4 "更换")
