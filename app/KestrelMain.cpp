@@ -8,6 +8,7 @@
 #include "ConfigManager.h"
 #include "HistoryManager.h"
 #include "InterfaceManager.h"
+#include "Language.h"
 #include "LogManager.h"
 #include "MainUI.h"
 #include "ServiceManager.h"
@@ -44,9 +45,14 @@ int kestrelMain(int argc, char *argv[], const std::function<void()> &onEventLoop
 
         exitCode = lifecycle.run([service, history, fontsSubstituted, &onEventLoop] {
             if (!fontsSubstituted)
-                LogManager::instance()->writeRunLog(QCoreApplication::translate(
-                    "kestrel",
+                LogManager::instance()->writeRunLog(QStringLiteral(
                     "MainUI Font substitution incomplete, SimSun or Arial has no installed replacement"));
+            // Before the first window: every caption is made in the chosen language.
+            const QString setting = ConfigManager::instance()->language();
+            if (!Language::install(setting))
+                LogManager::instance()->writeRunLog(
+                    QStringLiteral("Language Translations Incomplete, Setting:%1, Language:%2, Folder:%3")
+                        .arg(setting, Language::code(), Language::translationsDir()));
             MainUI *window = MainUI::instance();
             window->setServiceReceiver(service);
             window->setHistoryReceiver(history);
