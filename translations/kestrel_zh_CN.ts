@@ -293,6 +293,10 @@
         <source>Exporting...</source>
         <translation>正在导出……</translation>
     </message>
+    <message>
+        <source>Test not opened: %1</source>
+        <translation>无法打开该检测记录：%1</translation>
+    </message>
 </context>
 <context>
     <name>MainUI</name>
