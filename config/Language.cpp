@@ -82,13 +82,10 @@ bool install(const QString &setting)
     removeInstalled(s_qtTranslator);
     const QString chosen = codeFor(setting, QLocale::system());
     setCode(chosen);
-    // Dates and numbers Qt's own dialogs show follow the chosen language too.
-    if (chosen == QStringView(english)) {
-        QLocale::setDefault(QLocale::system().language() == QLocale::English ? QLocale::system()
-                                                                             : QLocale(QLocale::English));
+    // The default QLocale stays the system's: changing it is not safe once the managers' threads
+    // run, and Qt's dialogs take their words from the translation, not from the locale.
+    if (chosen == QStringView(english))
         return true;
-    }
-    QLocale::setDefault(QLocale(chosen));
     const bool own = installFrom(s_kestrelTranslator, QStringLiteral("kestrel_") + chosen, translationsDir());
     const bool qt = installFrom(s_qtTranslator, QStringLiteral("qtbase_") + chosen,
                                 QLibraryInfo::path(QLibraryInfo::TranslationsPath));
