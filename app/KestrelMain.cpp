@@ -72,6 +72,7 @@ int kestrelMain(int argc, char *argv[], const std::function<void()> &onEventLoop
         HistoryManager::destroyInstance();
         ConfigManager::destroyInstance();
         LogManager::destroyInstance();
+        Language::uninstall();
     }
     return exitCode;
 }

@@ -76,10 +76,16 @@ QString translationsDir()
     return AppPaths::applicationDir() + QStringLiteral("/../Translations");
 }
 
-bool install(const QString &setting)
+void uninstall()
 {
     removeInstalled(s_kestrelTranslator);
     removeInstalled(s_qtTranslator);
+    setCode(QString::fromUtf16(english));
+}
+
+bool install(const QString &setting)
+{
+    uninstall();
     const QString chosen = codeFor(setting, QLocale::system());
     setCode(chosen);
     // The default QLocale stays the system's: changing it is not safe once the managers' threads

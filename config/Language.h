@@ -35,4 +35,8 @@ QString translationsDir();
 // every file needed was loaded (a missing file leaves those texts English). GUI thread.
 bool install(const QString &setting);
 
+// Takes the installed translations off again and goes back to "en"; called before the application
+// object goes, so no translator outlives it. GUI thread.
+void uninstall();
+
 } // namespace Language

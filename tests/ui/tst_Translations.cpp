@@ -268,7 +268,7 @@ void tst_Translations::initTestCase()
 
 void tst_Translations::cleanup()
 {
-    Language::install(QStringLiteral("en"));
+    Language::uninstall();
 }
 
 void tst_Translations::languageChoice_data()
