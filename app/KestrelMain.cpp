@@ -4,10 +4,12 @@
 #include <QTimer>
 
 #include "AppPaths.h"
+#include "Artwork.h"
 #include "Codec.h"
 #include "ConfigManager.h"
 #include "HistoryManager.h"
 #include "InterfaceManager.h"
+#include "Language.h"
 #include "LogManager.h"
 #include "MainUI.h"
 #include "ServiceManager.h"
@@ -44,9 +46,15 @@ int kestrelMain(int argc, char *argv[], const std::function<void()> &onEventLoop
 
         exitCode = lifecycle.run([service, history, fontsSubstituted, &onEventLoop] {
             if (!fontsSubstituted)
-                LogManager::instance()->writeRunLog(QCoreApplication::translate(
-                    "kestrel",
+                LogManager::instance()->writeRunLog(QStringLiteral(
                     "MainUI Font substitution incomplete, SimSun or Arial has no installed replacement"));
+            // Before the first window: every caption is made in the chosen language.
+            const QString setting = ConfigManager::instance()->language();
+            if (!Language::install(setting))
+                LogManager::instance()->writeRunLog(
+                    QStringLiteral("Language Translations Incomplete, Setting:%1, Language:%2, Folder:%3")
+                        .arg(setting, Language::code(), Language::translationsDir()));
+            Artwork::setLanguage(Language::code()); // the pictures with their captions, too
             MainUI *window = MainUI::instance();
             window->setServiceReceiver(service);
             window->setHistoryReceiver(history);
@@ -66,6 +74,7 @@ int kestrelMain(int argc, char *argv[], const std::function<void()> &onEventLoop
         HistoryManager::destroyInstance();
         ConfigManager::destroyInstance();
         LogManager::destroyInstance();
+        Language::uninstall();
     }
     return exitCode;
 }

@@ -12,7 +12,7 @@ SystemLifecycle::SystemLifecycle(LogManager *log, VirtualManager *config, Virtua
 
 void SystemLifecycle::log(const char *text)
 {
-    m_log->writeRunLog(QCoreApplication::translate("SystemLifecycle", text));
+    m_log->writeRunLog(QString::fromUtf8(text));
 }
 
 bool SystemLifecycle::initializeSystem()

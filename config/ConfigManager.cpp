@@ -14,6 +14,7 @@
 #include "AppPaths.h"
 #include "Codec.h"
 #include "IniFile.h"
+#include "Language.h"
 #include "LogManager.h"
 
 namespace {
@@ -105,8 +106,8 @@ void ConfigManager::reportLeftoverWrites() const
     const QDir folder = ini.absoluteDir();
     for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden)) {
         if (leftover.match(name).hasMatch())
-            writeRunLog(
-                tr("ConfigManager Possible Unfinished Write Kept, File:%1").arg(folder.filePath(name)));
+            writeRunLog(QStringLiteral("ConfigManager Possible Unfinished Write Kept, File:%1")
+                            .arg(folder.filePath(name)));
     }
 }
 
@@ -135,6 +136,12 @@ bool ConfigManager::deactive()
 {
     stopKeyTimer(reloadTimerKey);
     return VirtualManager::deactive();
+}
+
+QString ConfigManager::language() const
+{
+    const std::shared_lock locker(m_languageLock);
+    return m_language;
 }
 
 QString ConfigManager::workstation() const
@@ -294,7 +301,8 @@ bool ConfigManager::loadAll(bool *fileRead)
         *fileRead = loaded;
     if (!loaded) {
         if (!m_readFailing)
-            writeRunLog(tr("ConfigManager Read Failed, File:%1, Error:%2").arg(path, ini.errorString()));
+            writeRunLog(
+                QStringLiteral("ConfigManager Read Failed, File:%1, Error:%2").arg(path, ini.errorString()));
         m_readFailing = true;
         // Values already loaded are better than defaults while the file is unreadable.
         if (m_valuesLoaded)
@@ -304,29 +312,30 @@ bool ConfigManager::loadAll(bool *fileRead)
         const QList<int> unrecognised = ini.unrecognisedLines();
         if (!unrecognised.isEmpty())
             writeRunLog(
-                tr("ConfigManager Ignored Lines, File:%1, Count:%2, First Line:%3")
+                QStringLiteral("ConfigManager Ignored Lines, File:%1, Count:%2, First Line:%3")
                     .arg(path, QString::number(unrecognised.size()), QString::number(unrecognised.first())));
     }
 
     bool ok = true;
     if (!activeBasic(ini)) {
-        writeRunLog(tr("Failed to activeBasic"));
+        writeRunLog(QStringLiteral("Failed to activeBasic"));
         ok = false;
     } else if (!activeTestInfo(ini)) {
-        writeRunLog(tr("Failed to activeTestInfo"));
+        writeRunLog(QStringLiteral("Failed to activeTestInfo"));
         ok = false;
     } else if (!activeDocSetting(ini)) {
-        writeRunLog(tr("Failed to activeDocSetting"));
+        writeRunLog(QStringLiteral("Failed to activeDocSetting"));
         ok = false;
     } else if (!activeHistory(ini)) {
-        writeRunLog(tr("Failed to activeHistory"));
+        writeRunLog(QStringLiteral("Failed to activeHistory"));
         ok = false;
     }
     m_valuesLoaded = true;
 
     // Defaults and clamped numbers go to the file in one atomic write.
     if (loaded && ini.isModified() && !ini.save(path))
-        writeRunLog(tr("ConfigManager Write Failed, File:%1, Error:%2").arg(path, ini.errorString()));
+        writeRunLog(
+            QStringLiteral("ConfigManager Write Failed, File:%1, Error:%2").arg(path, ini.errorString()));
     return ok;
 }
 
@@ -343,9 +352,15 @@ bool ConfigManager::activeBasic(IniFile &ini)
     QString workstation = readOptional(ini, basicGroup(), QStringLiteral("Workstation"), QString()).trimmed();
     if (workstation.isEmpty())
         workstation = QSysInfo::machineHostName();
+    const QString languageText = readOptional(ini, basicGroup(), QStringLiteral("Language"),
+                                              QString::fromUtf16(Language::systemSetting));
+    const std::optional<QString> language = Language::normalizedSetting(languageText);
+    if (!language)
+        writeRunLog(QStringLiteral("ConfigManager Bad Language, Value:%1, Used:%2")
+                        .arg(forLog(languageText), QString::fromUtf16(Language::systemSetting)));
     if (serialPortName.isEmpty() || !serialPortName.contains(QStringLiteral("%1"))) {
         // Without "%1" every port number would name the same device.
-        writeRunLog(tr("ConfigManager Bad SerialPortName, Value:%1, Used:%2")
+        writeRunLog(QStringLiteral("ConfigManager Bad SerialPortName, Value:%1, Used:%2")
                         .arg(forLog(serialPortName), defaultSerialPortName()));
         serialPortName = defaultSerialPortName();
     }
@@ -389,6 +404,10 @@ bool ConfigManager::activeBasic(IniFile &ini)
         const std::lock_guard locker(m_workstationLock);
         m_workstation = workstation;
     }
+    {
+        const std::lock_guard locker(m_languageLock);
+        m_language = language.value_or(QString::fromUtf16(Language::systemSetting));
+    }
     return true;
 }
 
@@ -398,8 +417,8 @@ bool ConfigManager::activeHistory(IniFile &ini)
     QString driver =
         readOptional(ini, historyGroup(), QStringLiteral("Driver"), setting.driver).trimmed().toUpper();
     if (driver != QLatin1String("QSQLITE") && driver != QLatin1String("QPSQL")) {
-        writeRunLog(
-            tr("ConfigManager Bad History Driver, Value:%1, Used:%2").arg(forLog(driver), setting.driver));
+        writeRunLog(QStringLiteral("ConfigManager Bad History Driver, Value:%1, Used:%2")
+                        .arg(forLog(driver), setting.driver));
         driver = setting.driver;
     }
     setting.driver = driver;
@@ -411,7 +430,7 @@ bool ConfigManager::activeHistory(IniFile &ini)
     if (isNumber && port >= 1 && port <= 65535)
         setting.port = port;
     else
-        writeRunLog(tr("ConfigManager Out Of Range, Group:%1, Key:%2, Value:%3, Used:%4")
+        writeRunLog(QStringLiteral("ConfigManager Out Of Range, Group:%1, Key:%2, Value:%3, Used:%4")
                         .arg(historyGroup(), QStringLiteral("Port"), forLog(portText),
                              QString::number(setting.port)));
     setting.database =
@@ -463,7 +482,7 @@ QString ConfigManager::readString(IniFile &ini, const QString &group, const QStr
         return defaultValue;
     }
     if (count > 1)
-        writeRunLog(tr("ConfigManager Duplicate Key, Group:%1, Key:%2, Count:%3, Used:last")
+        writeRunLog(QStringLiteral("ConfigManager Duplicate Key, Group:%1, Key:%2, Count:%3, Used:last")
                         .arg(group, key, QString::number(count)));
     return ini.value(group, key);
 }
@@ -475,7 +494,7 @@ std::int32_t ConfigManager::readInt(IniFile &ini, const QString &group, const QS
     bool isNumber = false;
     qlonglong number = text.toLongLong(&isNumber, 10);
     if (!isNumber) {
-        writeRunLog(tr("ConfigManager Not A Number, Group:%1, Key:%2, Value:%3, Read As:0")
+        writeRunLog(QStringLiteral("ConfigManager Not A Number, Group:%1, Key:%2, Value:%3, Read As:0")
                         .arg(group, key, forLog(text)));
         number = 0;
     }
@@ -483,7 +502,7 @@ std::int32_t ConfigManager::readInt(IniFile &ini, const QString &group, const QS
         std::swap(minimum, maximum);
     const std::int32_t clamped = static_cast<std::int32_t>(std::clamp<qlonglong>(number, minimum, maximum));
     if (clamped != number) {
-        writeRunLog(tr("ConfigManager Out Of Range, Group:%1, Key:%2, Value:%3, Used:%4")
+        writeRunLog(QStringLiteral("ConfigManager Out Of Range, Group:%1, Key:%2, Value:%3, Used:%4")
                         .arg(group, key, forLog(text), QString::number(clamped)));
         ini.setValue(group, key, QString::number(clamped));
     }
@@ -494,8 +513,8 @@ QString ConfigManager::readHex(IniFile &ini, const QString &group, const QString
 {
     const QString text = readString(ini, group, key, QString());
     if (!isHexText(text))
-        writeRunLog(
-            tr("ConfigManager Bad Hex Text, Group:%1, Key:%2, Value:%3").arg(group, key, forLog(text)));
+        writeRunLog(QStringLiteral("ConfigManager Bad Hex Text, Group:%1, Key:%2, Value:%3")
+                        .arg(group, key, forLog(text)));
     return hexDecode(text);
 }
 
@@ -504,13 +523,15 @@ void ConfigManager::writeKeys(const QString &group, const QList<std::pair<QStrin
     const QString path = configFilePath();
     IniFile ini;
     if (!ini.load(path)) {
-        writeRunLog(tr("ConfigManager Write Failed, File:%1, Error:%2").arg(path, ini.errorString()));
+        writeRunLog(
+            QStringLiteral("ConfigManager Write Failed, File:%1, Error:%2").arg(path, ini.errorString()));
         return;
     }
     for (const auto &[key, value] : keys)
         ini.setValue(group, key, value);
     if (!ini.save(path))
-        writeRunLog(tr("ConfigManager Write Failed, File:%1, Error:%2").arg(path, ini.errorString()));
+        writeRunLog(
+            QStringLiteral("ConfigManager Write Failed, File:%1, Error:%2").arg(path, ini.errorString()));
 }
 
 void ConfigManager::onReloadTimer(std::int32_t)

@@ -48,6 +48,9 @@ public:
     QString lastPrintFolder() const;
     // Basic/Workstation: the name each kept test carries; the host name when the key is empty.
     QString workstation() const;
+    // Basic/Language in its written form: "system" (also for a missing or unknown value), "en" or
+    // "zh_CN" (see Language).
+    QString language() const;
     // The "History" group: where kept tests go.
     HistorySetting historySetting() const;
 
@@ -108,6 +111,8 @@ private:
     QString m_lastPrintFolder;
     mutable std::shared_mutex m_workstationLock;
     QString m_workstation;
+    mutable std::shared_mutex m_languageLock;
+    QString m_language;
     mutable std::shared_mutex m_historySettingLock;
     HistorySetting m_historySetting;
     // Last-modified time of main.ini in whole seconds, as seen by the last reload check

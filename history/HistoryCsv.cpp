@@ -1,5 +1,6 @@
 #include "HistoryCsv.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 
 namespace HistoryCsv {
@@ -30,33 +31,40 @@ QByteArray byteOrderMark()
 
 QStringList headerFields()
 {
-    return {QStringLiteral("Date and time"),
-            QStringLiteral("UTC offset"),
-            QStringLiteral("Workstation"),
-            QStringLiteral("Port"),
-            QStringLiteral("Registration"),
-            QStringLiteral("Customer"),
-            QStringLiteral("Battery model"),
-            QStringLiteral("Tester date"),
-            QStringLiteral("Capacity"),
-            QStringLiteral("Overall result"),
-            QStringLiteral("Battery result"),
-            QStringLiteral("Battery voltage (V)"),
-            QStringLiteral("Measured rating"),
-            QStringLiteral("Internal resistance (mOhm)"),
-            QStringLiteral("Battery percent"),
-            QStringLiteral("Grounding result"),
-            QStringLiteral("Grounding resistance (mOhm)"),
-            QStringLiteral("Starter result"),
-            QStringLiteral("Cranking voltage (V)"),
-            QStringLiteral("Charging 3K result"),
-            QStringLiteral("Charging 3K high (V)"),
-            QStringLiteral("Charging 3K low (V)"),
-            QStringLiteral("Charging 2K result"),
-            QStringLiteral("Charging 2K high (V)"),
-            QStringLiteral("Charging 2K low (V)"),
-            QStringLiteral("Avg 2K result"),
-            QStringLiteral("Avg 2K voltage (V)")};
+    // Column names in the chosen language; the values below them keep one form in every language.
+    static const char *const names[] = {
+        QT_TRANSLATE_NOOP("HistoryCsv", "Date and time"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "UTC offset"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Workstation"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Port"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Registration"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Customer"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Battery model"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Tester date"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Capacity"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Overall result"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Battery result"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Battery voltage (V)"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Measured rating"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Internal resistance (mOhm)"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Battery percent"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Grounding result"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Grounding resistance (mOhm)"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Starter result"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Cranking voltage (V)"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Charging 3K result"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Charging 3K high (V)"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Charging 3K low (V)"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Charging 2K result"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Charging 2K high (V)"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Charging 2K low (V)"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Avg 2K result"),
+        QT_TRANSLATE_NOOP("HistoryCsv", "Avg 2K voltage (V)"),
+    };
+    QStringList fields;
+    for (const char *name : names)
+        fields << QCoreApplication::translate("HistoryCsv", name);
+    return fields;
 }
 
 QStringList recordFields(const HistoryRecord &history)

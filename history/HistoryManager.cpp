@@ -101,7 +101,7 @@ void HistoryManager::onThreadStopping(const MessageHeader *message)
         flushOutbox();
     }
     if (!m_waiting.empty())
-        writeRunLog(tr("HistoryManager Tests Not Kept At Exit, Count:%1").arg(m_waiting.size()));
+        writeRunLog(QStringLiteral("HistoryManager Tests Not Kept At Exit, Count:%1").arg(m_waiting.size()));
     m_waiting.clear();
     m_waitingCount = 0;
     m_local.reset();
@@ -134,8 +134,8 @@ bool HistoryManager::openLocal()
         return true;
     if (!QDir().mkpath(dataDir())) {
         if (!m_localFailing)
-            writeRunLog(
-                tr("HistoryManager Open Failed, File:%1, Error:%2").arg(path, tr("folder cannot be made")));
+            writeRunLog(QStringLiteral("HistoryManager Open Failed, File:%1, Error:%2")
+                            .arg(path, QStringLiteral("folder cannot be made")));
         m_localFailing = true;
         return false;
     }
@@ -151,25 +151,27 @@ bool HistoryManager::openLocal()
             if (QFileInfo::exists(path + suffix))
                 moved = QFile::rename(path + suffix, aside + suffix) && moved;
         }
-        writeRunLog(tr("HistoryManager Damaged File Moved Aside, File:%1, Kept As:%2, Moved:%3, Error:%4")
-                        .arg(path, aside, moved ? tr("yes") : tr("no"), error));
+        writeRunLog(
+            QStringLiteral("HistoryManager Damaged File Moved Aside, File:%1, Kept As:%2, Moved:%3, Error:%4")
+                .arg(path, aside, moved ? QStringLiteral("yes") : QStringLiteral("no"), error));
         if (moved)
             result = m_local->open(local, path, &error);
     }
     switch (result) {
     case HistoryStore::OpenResult::Ready:
         if (m_localFailing)
-            writeRunLog(tr("HistoryManager Open Succeeded, File:%1").arg(path));
+            writeRunLog(QStringLiteral("HistoryManager Open Succeeded, File:%1").arg(path));
         m_localFailing = false;
         return true;
     case HistoryStore::OpenResult::FromFuture:
         m_off = true;
-        writeRunLog(tr("HistoryManager Database From A Newer Version Left Untouched, History Off, File:%1")
+        writeRunLog(QStringLiteral(
+                        "HistoryManager Database From A Newer Version Left Untouched, History Off, File:%1")
                         .arg(path));
         return false;
     default:
         if (!m_localFailing)
-            writeRunLog(tr("HistoryManager Open Failed, File:%1, Error:%2").arg(path, error));
+            writeRunLog(QStringLiteral("HistoryManager Open Failed, File:%1, Error:%2").arg(path, error));
         m_localFailing = true;
         return false;
     }
@@ -183,15 +185,16 @@ bool HistoryManager::openServer()
     if (result == HistoryStore::OpenResult::Ready) {
         if (m_serverDown) {
             m_serverDown = false;
-            writeRunLog(tr("HistoryManager Server Reachable, Host:%1, Database:%2")
+            writeRunLog(QStringLiteral("HistoryManager Server Reachable, Host:%1, Database:%2")
                             .arg(m_setting.host, m_setting.database));
         }
         return true;
     }
     if (result == HistoryStore::OpenResult::FromFuture) {
         m_off = true;
-        writeRunLog(tr("HistoryManager Database From A Newer Version Left Untouched, History Off, Host:%1, "
-                       "Database:%2")
+        writeRunLog(QStringLiteral(
+                        "HistoryManager Database From A Newer Version Left Untouched, History Off, Host:%1, "
+                        "Database:%2")
                         .arg(m_setting.host, m_setting.database));
         return false;
     }
@@ -204,8 +207,9 @@ void HistoryManager::serverLost(const QString &error)
     m_server->close();
     // One line per outage, however many attempts it takes; the recovery has its own line.
     if (!m_serverDown)
-        writeRunLog(tr("HistoryManager Server Unreachable, Outbox Used, Host:%1, Database:%2, Error:%3")
-                        .arg(m_setting.host, m_setting.database, error.simplified()));
+        writeRunLog(
+            QStringLiteral("HistoryManager Server Unreachable, Outbox Used, Host:%1, Database:%2, Error:%3")
+                .arg(m_setting.host, m_setting.database, error.simplified()));
     m_serverDown = true;
 }
 
@@ -249,7 +253,8 @@ void HistoryManager::deliver(const Item &item)
         }
     }
     if (m_waiting.size() >= maxWaitingItems) {
-        writeRunLog(tr("HistoryManager Waiting Items Full, Oldest Given Up, Limit:%1").arg(maxWaitingItems));
+        writeRunLog(QStringLiteral("HistoryManager Waiting Items Full, Oldest Given Up, Limit:%1")
+                        .arg(maxWaitingItems));
         m_waiting.pop_front();
     }
     m_waiting.push_back(item);
@@ -272,13 +277,13 @@ bool HistoryManager::writeLocal(const Item &item)
     }
     if (written) {
         if (m_localFailing)
-            writeRunLog(tr("HistoryManager Write Succeeded Again, File:%1").arg(databasePath()));
+            writeRunLog(QStringLiteral("HistoryManager Write Succeeded Again, File:%1").arg(databasePath()));
         m_localFailing = false;
         return true;
     }
     if (!m_localFailing)
-        writeRunLog(
-            tr("HistoryManager Write Failed, File:%1, Error:%2").arg(databasePath(), m_local->lastError()));
+        writeRunLog(QStringLiteral("HistoryManager Write Failed, File:%1, Error:%2")
+                        .arg(databasePath(), m_local->lastError()));
     m_localFailing = true;
     return false;
 }
@@ -319,8 +324,8 @@ void HistoryManager::flushOutbox()
     for (const HistoryStore::OutboxItem &item : items) {
         bool delivered = true;
         if (!item.readable) {
-            writeRunLog(
-                tr("HistoryManager Outbox Item Unreadable, Given Up, Sequence:%1").arg(item.sequenceNo));
+            writeRunLog(QStringLiteral("HistoryManager Outbox Item Unreadable, Given Up, Sequence:%1")
+                            .arg(item.sequenceNo));
         } else if (const auto *record = std::get_if<HistoryRecord>(&item.item)) {
             delivered = m_server->insertRecord(*record);
         } else {
@@ -336,8 +341,9 @@ void HistoryManager::flushOutbox()
         ++sent;
     }
     if (sent > 0)
-        writeRunLog(
-            tr("HistoryManager Outbox Sent, Items:%1, Left:%2").arg(sent).arg(m_local->outboxCount()));
+        writeRunLog(QStringLiteral("HistoryManager Outbox Sent, Items:%1, Left:%2")
+                        .arg(sent)
+                        .arg(m_local->outboxCount()));
     updateState();
 }
 

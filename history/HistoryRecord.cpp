@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include <QCoreApplication>
 #include <QRegularExpression>
 
 namespace HistoryRules {
@@ -109,14 +110,15 @@ HistoryResult overallResult(const TestRecord &record)
 QString resultWord(HistoryResult result)
 {
     switch (result) {
+    // The History window and the CSV export show the word in the chosen language.
     case HistoryResult::Pass:
-        return QStringLiteral("pass");
+        return QCoreApplication::translate("HistoryRules", "pass");
     case HistoryResult::Attention:
-        return QStringLiteral("attention");
+        return QCoreApplication::translate("HistoryRules", "attention");
     case HistoryResult::NoResult:
         break;
     }
-    return QStringLiteral("no result");
+    return QCoreApplication::translate("HistoryRules", "no result");
 }
 
 QString searchText(const QString &registration, const QString &customer)

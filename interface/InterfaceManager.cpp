@@ -88,8 +88,9 @@ bool InterfaceManager::createTcpServer(const ServerInfo &info)
     // Only quillet on this computer connects; nothing else may reach the service.
     if (!server->listen(QHostAddress::LocalHost, info.listenPort)) {
         writeLog(LogSecurity | LogRun,
-                 tr("InterfaceManager Create Tcp Server Listen Failed. Code Type:%1, Listen Port:%2, Socket "
-                    "Error:%3, Error:%4")
+                 QStringLiteral(
+                     "InterfaceManager Create Tcp Server Listen Failed. Code Type:%1, Listen Port:%2, Socket "
+                     "Error:%3, Error:%4")
                      .arg(QString::number(info.codeType), QString::number(info.listenPort),
                           QString::number(static_cast<int>(server->serverError())), server->errorString()));
         delete server;
@@ -100,9 +101,10 @@ bool InterfaceManager::createTcpServer(const ServerInfo &info)
     m_serverInfoMap[server] = listening;
     connect(server, &QTcpServer::newConnection, this, &InterfaceManager::onAccept);
     m_listeningPort.store(listening.listenPort);
-    writeLog(LogSecurity | LogRun,
-             tr("InterfaceManager Create Tcp Server Listen Successful. Code Type:%1, Listen Port:%2")
-                 .arg(QString::number(listening.codeType), QString::number(listening.listenPort)));
+    writeLog(
+        LogSecurity | LogRun,
+        QStringLiteral("InterfaceManager Create Tcp Server Listen Successful. Code Type:%1, Listen Port:%2")
+            .arg(QString::number(listening.codeType), QString::number(listening.listenPort)));
     return true;
 }
 
@@ -110,14 +112,16 @@ bool InterfaceManager::closeTcpServer(QTcpServer *server)
 {
     const auto found = m_serverInfoMap.find(server);
     if (found == m_serverInfoMap.end()) {
-        writeLog(LogSecurity | LogRun, tr("InterfaceManager Close Tcp Server Listen Failed. serverInfoMap "
-                                          "not find this. tcpServer addr:0x%1")
-                                           .arg(address(server)));
+        writeLog(LogSecurity | LogRun,
+                 QStringLiteral("InterfaceManager Close Tcp Server Listen Failed. serverInfoMap "
+                                "not find this. tcpServer addr:0x%1")
+                     .arg(address(server)));
         return false;
     }
-    writeLog(LogSecurity | LogRun,
-             tr("InterfaceManager Close Tcp Server Listen Successful. Code Type:%1, Listen Port:%2")
-                 .arg(QString::number(found->second.codeType), QString::number(found->second.listenPort)));
+    writeLog(
+        LogSecurity | LogRun,
+        QStringLiteral("InterfaceManager Close Tcp Server Listen Successful. Code Type:%1, Listen Port:%2")
+            .arg(QString::number(found->second.codeType), QString::number(found->second.listenPort)));
     server->close();
     disconnect(server, &QTcpServer::newConnection, this, &InterfaceManager::onAccept);
     m_serverInfoMap.erase(found);
@@ -129,9 +133,10 @@ void InterfaceManager::onAccept()
     auto *server = qobject_cast<QTcpServer *>(sender());
     const auto found = m_serverInfoMap.find(server);
     if (found == m_serverInfoMap.end()) {
-        writeLog(LogSecurity | LogRun,
-                 tr("InterfaceManager Accept Failed. serverInfoMap not find this. tcpServer addr:0x%1")
-                     .arg(address(server)));
+        writeLog(
+            LogSecurity | LogRun,
+            QStringLiteral("InterfaceManager Accept Failed. serverInfoMap not find this. tcpServer addr:0x%1")
+                .arg(address(server)));
         return;
     }
     const ServerInfo info = found->second;
@@ -148,14 +153,15 @@ void InterfaceManager::onAccept()
         if (!link) {
             // Every connection waiting now is dropped: nothing would accept it when a link frees.
             writeLog(LogRun,
-                     tr("InterfaceManager Accept Failed, Get Nonuse Tcp Interface Failed, Listen Port:%1, "
-                        "Code Type:%2")
+                     QStringLiteral(
+                         "InterfaceManager Accept Failed, Get Nonuse Tcp Interface Failed, Listen Port:%1, "
+                         "Code Type:%2")
                          .arg(QString::number(info.listenPort), QString::number(info.codeType)));
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        writeLog(LogSecurity, tr("InterfaceManager Accept Link, Listen Port:%1, Code Type:%2")
+        writeLog(LogSecurity, QStringLiteral("InterfaceManager Accept Link, Listen Port:%1, Code Type:%2")
                                   .arg(QString::number(info.listenPort), QString::number(info.codeType)));
         // Time checks on: a connection that never logs in, trickles or falls silent must not hold
         // one of the ten links for good.
@@ -176,8 +182,9 @@ bool InterfaceManager::peerIsOwnUser(QTcpSocket *socket)
     if (owner && *owner == own)
         return true;
     writeLog(LogSecurity | LogRun,
-             tr("InterfaceManager Accept Refused, Peer User:%1, Own User:%2, Remote Addr:%3(%4), Local "
-                "Addr:%5(%6)")
+             QStringLiteral(
+                 "InterfaceManager Accept Refused, Peer User:%1, Own User:%2, Remote Addr:%3(%4), Local "
+                 "Addr:%5(%6)")
                  .arg(owner ? QString::number(*owner) : QStringLiteral("unknown"), QString::number(own),
                       socket->peerAddress().toString(), QString::number(socket->peerPort()),
                       socket->localAddress().toString(), QString::number(socket->localPort())));
@@ -188,7 +195,8 @@ TcpInterface *InterfaceManager::getNonuseTcpInterface(std::uint32_t codeType)
 {
     if (codeType != quilletCodeType) {
         writeLog(LogRun,
-                 tr("InterfaceManager Get Nonuse Tcp Interface Failed, Unknown codeType:%1").arg(codeType));
+                 QStringLiteral("InterfaceManager Get Nonuse Tcp Interface Failed, Unknown codeType:%1")
+                     .arg(codeType));
         return nullptr;
     }
     for (const auto &link : m_pool) {
@@ -202,7 +210,8 @@ void InterfaceManager::onSendMsgToInterface(const HelperProtocol::Header *messag
 {
     if (message->interfaceId >= m_pool.size()) {
         writeLog(LogRun,
-                 tr("InterfaceManager onSendMsgToInterface Failed, interfaceId Invalid, interfaceId:%1")
+                 QStringLiteral(
+                     "InterfaceManager onSendMsgToInterface Failed, interfaceId Invalid, interfaceId:%1")
                      .arg(message->interfaceId));
         return;
     }

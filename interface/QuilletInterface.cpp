@@ -114,12 +114,13 @@ void QuilletInterface::reportDroppedLines()
     if (m_droppedLines == 0)
         return;
     LogManager::instance()->writeLog(
-        LogSecurity | LogRun, tr("QuilletInterface WriteRunLog limit exceeded, dropped %1 lines (%2 bytes) "
-                                 "since %3, Interface Id:%4")
-                                  .arg(m_droppedLines)
-                                  .arg(m_droppedBytes)
-                                  .arg(m_droppedSince.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")))
-                                  .arg(interfaceId()));
+        LogSecurity | LogRun,
+        QStringLiteral("QuilletInterface WriteRunLog limit exceeded, dropped %1 lines (%2 bytes) "
+                       "since %3, Interface Id:%4")
+            .arg(m_droppedLines)
+            .arg(m_droppedBytes)
+            .arg(m_droppedSince.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")))
+            .arg(interfaceId()));
     m_droppedLines = 0;
     m_droppedBytes = 0;
 }
@@ -135,7 +136,7 @@ qsizetype QuilletInterface::decode(QByteArrayView input, QByteArray &message, in
     // cannot be known, so the link is closed. Checked before waiting for the rest, which for such a
     // length might never come.
     if (header.msgLength < headerLength || header.msgLength > maxMessageLength) {
-        writeRunLog(tr("QuilletInterface::decode Error, msgLength:%1").arg(header.msgLength));
+        writeRunLog(QStringLiteral("QuilletInterface::decode Error, msgLength:%1").arg(header.msgLength));
         error = true;
         framingLost();
         return input.size();
@@ -155,13 +156,14 @@ qsizetype QuilletInterface::decode(QByteArrayView input, QByteArray &message, in
         requestClass = ClassOrdinary;
         break;
     default:
-        writeRunLog(tr("QuilletInterface::decode, Invalid Meesage, CommandID:%1").arg(header.msgCommandId));
+        writeRunLog(QStringLiteral("QuilletInterface::decode, Invalid Meesage, CommandID:%1")
+                        .arg(header.msgCommandId));
         error = true;
         return header.msgLength;
     }
     // A request of the wrong length would be read past its end or lack its last word.
     if (header.msgLength != fixedLength(header.msgCommandId)) {
-        writeRunLog(tr("QuilletInterface::decode Error, msgLength:%1, CommandID:%2")
+        writeRunLog(QStringLiteral("QuilletInterface::decode Error, msgLength:%1, CommandID:%2")
                         .arg(header.msgLength)
                         .arg(header.msgCommandId));
         error = true;
@@ -183,7 +185,7 @@ bool QuilletInterface::code(const QByteArray &message, QByteArray &bytes, int &m
     // The peer reads exactly the length of each answer, so only whole, exact answers go out.
     if (header.msgLength < headerLength || header.msgLength > static_cast<std::uint32_t>(message.size()) ||
         (fixedLength(header.msgCommandId) != 0 && header.msgLength != fixedLength(header.msgCommandId))) {
-        writeRunLog(tr("QuilletInterface Code Message Failed, msgLength Invalid, msgLength:%1")
+        writeRunLog(QStringLiteral("QuilletInterface Code Message Failed, msgLength Invalid, msgLength:%1")
                         .arg(header.msgLength));
         return false;
     }
@@ -198,7 +200,8 @@ bool QuilletInterface::code(const QByteArray &message, QByteArray &bytes, int &m
         messageClass = ClassOrdinary;
         break;
     default:
-        writeRunLog(tr("QuilletInterface::code, Invalid Meesage, CommandID:%1").arg(header.msgCommandId));
+        writeRunLog(
+            QStringLiteral("QuilletInterface::code, Invalid Meesage, CommandID:%1").arg(header.msgCommandId));
         return false;
     }
     bytes = message.first(header.msgLength);
@@ -210,8 +213,9 @@ bool QuilletInterface::onDecodeMessage(const QByteArray &message)
 {
     const Header header = hostHeader(message);
     if (header.msgLength < headerLength || header.msgLength > static_cast<std::uint32_t>(message.size())) {
-        writeRunLog(tr("QuilletInterface Send DeCode Message Failed, msgLength Invalid, msgLength:%1")
-                        .arg(header.msgLength));
+        writeRunLog(
+            QStringLiteral("QuilletInterface Send DeCode Message Failed, msgLength Invalid, msgLength:%1")
+                .arg(header.msgLength));
         return false;
     }
     switch (header.msgCommandId) {
@@ -237,7 +241,8 @@ bool QuilletInterface::onDecodeMessage(const QByteArray &message)
         return true;
     }
     default:
-        writeRunLog(tr("QuilletInterface Send DeCode Message Failed, msgCommandId Invalid, msgCommandId:%1")
+        writeRunLog(QStringLiteral(
+                        "QuilletInterface Send DeCode Message Failed, msgCommandId Invalid, msgCommandId:%1")
                         .arg(header.msgCommandId));
         return false;
     }
@@ -249,7 +254,7 @@ bool QuilletInterface::onSendCodeMessage(const QByteArray &bytes)
     Header header;
     if (!link || !link->isOpen() || link->state() != QAbstractSocket::ConnectedState ||
         !peekHeader(bytes, header) || link->write(bytes) != bytes.size()) {
-        writeRunLog(tr("QuilletInterface Send Code Message Failed"));
+        writeRunLog(QStringLiteral("QuilletInterface Send Code Message Failed"));
         return false;
     }
     switch (header.msgCommandId) {
@@ -269,7 +274,8 @@ bool QuilletInterface::onSendCodeMessage(const QByteArray &bytes)
     case WriteRunLogResponseId:
         break;
     default:
-        writeRunLog(tr("QuilletInterface Unknown command, command Id:%1").arg(header.msgCommandId));
+        writeRunLog(
+            QStringLiteral("QuilletInterface Unknown command, command Id:%1").arg(header.msgCommandId));
         break;
     }
     return true;

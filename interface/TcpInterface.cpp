@@ -75,7 +75,8 @@ bool TcpInterface::accept(QTcpSocket *socket, bool loginExpected, bool checkTime
 {
     if (!socket || m_inUse) {
         writeLog(LogSecurity | LogRun,
-                 tr("TcpInterface Accept Failed, Socket:%1, Use Flag:%2, Code Type:%3, Interface Id:%9")
+                 QStringLiteral(
+                     "TcpInterface Accept Failed, Socket:%1, Use Flag:%2, Code Type:%3, Interface Id:%9")
                      .arg(number(reinterpret_cast<quintptr>(socket)), number(m_inUse ? 1 : 0),
                           number(m_codeType), number(m_interfaceId)));
         return false;
@@ -170,7 +171,7 @@ void TcpInterface::processHeld()
         m_framingLost = false;
         const qsizetype consumed = std::min(decode(held, m_readMsg, messageClass, error), held.size());
         if (m_framingLost) {
-            writeLog(LogDebug, tr("Read Buffer:  %1").arg(bytesAsText(held)));
+            writeLog(LogDebug, QStringLiteral("Read Buffer:  %1").arg(bytesAsText(held)));
             close();
             return;
         }
@@ -182,7 +183,8 @@ void TcpInterface::processHeld()
         }
         m_partialTicks = -1;
         m_socket->skip(consumed);
-        writeLog(LogDebug, tr("Read Buffer:  %1").arg(bytesAsText(QByteArrayView(held).first(consumed))));
+        writeLog(LogDebug,
+                 QStringLiteral("Read Buffer:  %1").arg(bytesAsText(QByteArrayView(held).first(consumed))));
         if (error || !acceptsClass(messageClass))
             continue;
         if (messageClass == HelperProtocol::ClassLoginRequest)
@@ -196,21 +198,24 @@ void TcpInterface::processHeld()
 bool TcpInterface::send(const QByteArray &message)
 {
     if (m_state == Unlinked) {
-        writeLog(LogRun, tr("TcpInterface Send Failed, Interface Unlink, Interface Id:%1, Code Type:%2")
-                             .arg(number(m_interfaceId), number(m_codeType)));
+        writeLog(LogRun,
+                 QStringLiteral("TcpInterface Send Failed, Interface Unlink, Interface Id:%1, Code Type:%2")
+                     .arg(number(m_interfaceId), number(m_codeType)));
         return false;
     }
     int messageClass = HelperProtocol::ClassOrdinary;
     if (!code(message, m_sendMsg, messageClass)) {
-        writeLog(LogRun, tr("TcpInterface Send Failed, Msg Code Failed, Interface Id:%1, Code Type:%2")
-                             .arg(number(m_interfaceId), number(m_codeType)));
+        writeLog(LogRun,
+                 QStringLiteral("TcpInterface Send Failed, Msg Code Failed, Interface Id:%1, Code Type:%2")
+                     .arg(number(m_interfaceId), number(m_codeType)));
         return false;
     }
-    writeLog(LogDebug, tr("Send Buffer:  %1").arg(bytesAsText(m_sendMsg)));
+    writeLog(LogDebug, QStringLiteral("Send Buffer:  %1").arg(bytesAsText(m_sendMsg)));
     m_tick = 0;
     if (!onSendCodeMessage(m_sendMsg)) {
-        writeLog(LogRun, tr("TcpInterface Send Code Message Failed, Interface Id:%1, Code Type:%2")
-                             .arg(number(m_interfaceId), number(m_codeType)));
+        writeLog(LogRun,
+                 QStringLiteral("TcpInterface Send Code Message Failed, Interface Id:%1, Code Type:%2")
+                     .arg(number(m_interfaceId), number(m_codeType)));
         return false;
     }
     return true;
@@ -218,27 +223,30 @@ bool TcpInterface::send(const QByteArray &message)
 
 qsizetype TcpInterface::decode(QByteArrayView input, QByteArray &message, int &, bool &)
 {
-    writeLog(LogRun, tr("TcpInterface Decode Failed, inData Size:%1, outData Size:%2")
+    writeLog(LogRun, QStringLiteral("TcpInterface Decode Failed, inData Size:%1, outData Size:%2")
                          .arg(number(input.size()), number(message.size())));
     return 0;
 }
 
 bool TcpInterface::code(const QByteArray &message, QByteArray &bytes, int &)
 {
-    writeLog(LogRun, tr("TcpInterface Code Failed, inData Size:%1, outData Size:%2")
+    writeLog(LogRun, QStringLiteral("TcpInterface Code Failed, inData Size:%1, outData Size:%2")
                          .arg(number(message.size()), number(bytes.size())));
     return false;
 }
 
 bool TcpInterface::onDecodeMessage(const QByteArray &message)
 {
-    writeLog(LogRun, tr("TcpInterface SendDeCodeMessage Failed, Data Size:%1").arg(number(message.size())));
+    writeLog(
+        LogRun,
+        QStringLiteral("TcpInterface SendDeCodeMessage Failed, Data Size:%1").arg(number(message.size())));
     return false;
 }
 
 bool TcpInterface::onSendCodeMessage(const QByteArray &bytes)
 {
-    writeLog(LogRun, tr("TcpInterface SendCodeMessage Failed, Data Size:%1").arg(number(bytes.size())));
+    writeLog(LogRun,
+             QStringLiteral("TcpInterface SendCodeMessage Failed, Data Size:%1").arg(number(bytes.size())));
     return false;
 }
 
@@ -246,14 +254,15 @@ void TcpInterface::sendShakeHand() {}
 
 QString TcpInterface::describeLink(const char *text) const
 {
-    return tr(text).arg(number(m_codeType), number(m_state), m_peerAddress.toString(), number(m_peerPort),
-                        m_localAddress.toString(), number(m_localPort), number(m_interfaceId));
+    return QString::fromUtf8(text).arg(number(m_codeType), number(m_state), m_peerAddress.toString(),
+                                       number(m_peerPort), m_localAddress.toString(), number(m_localPort),
+                                       number(m_interfaceId));
 }
 
 QString TcpInterface::describeLogin(const char *text) const
 {
-    return tr(text).arg(number(m_codeType), m_peerAddress.toString(), number(m_peerPort),
-                        m_localAddress.toString(), number(m_localPort), number(m_interfaceId));
+    return QString::fromUtf8(text).arg(number(m_codeType), m_peerAddress.toString(), number(m_peerPort),
+                                       m_localAddress.toString(), number(m_localPort), number(m_interfaceId));
 }
 
 void TcpInterface::loginSuccessful()
@@ -326,12 +335,13 @@ void TcpInterface::onError(QAbstractSocket::SocketError code)
 {
     if (!m_socket)
         return;
-    writeLog(LogSecurity,
-             tr("TcpInterface Error, Code Type:%1, Interface State:%2, Error Code:%3, Error Des:%4, "
-                "Remote Addr:%5(%6), Local Addr:%7(%8), Interface Id:%9")
-                 .arg(number(m_codeType), number(m_state), QString::number(static_cast<int>(code)),
-                      m_socket->errorString(), m_peerAddress.toString(), number(m_peerPort),
-                      m_localAddress.toString(), number(m_localPort), number(m_interfaceId)));
+    writeLog(
+        LogSecurity,
+        QStringLiteral("TcpInterface Error, Code Type:%1, Interface State:%2, Error Code:%3, Error Des:%4, "
+                       "Remote Addr:%5(%6), Local Addr:%7(%8), Interface Id:%9")
+            .arg(number(m_codeType), number(m_state), QString::number(static_cast<int>(code)),
+                 m_socket->errorString(), m_peerAddress.toString(), number(m_peerPort),
+                 m_localAddress.toString(), number(m_localPort), number(m_interfaceId)));
     if (m_state == Unlinked)
         releaseSocket();
 }
@@ -354,8 +364,9 @@ void TcpInterface::onTick()
         m_partialTicks = -1;
         writeLog(
             LogSecurity | LogRun,
-            tr("TcpInterface Partial Message Timeout, Code Type:%1, Interface State:%2, Remote Addr:%3(%4), "
-               "Local Addr:%5(%6), Interface Id:%7, Held Bytes:%8")
+            QStringLiteral(
+                "TcpInterface Partial Message Timeout, Code Type:%1, Interface State:%2, Remote Addr:%3(%4), "
+                "Local Addr:%5(%6), Interface Id:%7, Held Bytes:%8")
                 .arg(number(m_codeType), number(m_state), m_peerAddress.toString(), number(m_peerPort),
                      m_localAddress.toString(), number(m_localPort), number(m_interfaceId),
                      number(std::uint64_t(m_socket->bytesAvailable()))));

@@ -99,7 +99,7 @@ std::uint64_t LogChannel::untoldLost() const
 void LogChannel::appendLossNote()
 {
     const QString text = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz  ")) +
-                         QCoreApplication::translate("LogManager", "LogManager dropped %1 records since %2")
+                         QStringLiteral("LogManager dropped %1 records since %2")
                              .arg(m_untold)
                              .arg(m_untoldSince.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")));
     m_buffer += Codec::toBytes(text);

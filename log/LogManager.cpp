@@ -114,7 +114,7 @@ QString LogManager::banner()
                           QStringLiteral(__DATE__ " " __TIME__) + QStringLiteral(")");
     const QString line3 =
         QStringLiteral("=======================  Records follow, newest last  =========================");
-    return tr("%1\r\n%2\r\n%3\r\n").arg(line1, line2, line3);
+    return QStringLiteral("%1\r\n%2\r\n%3\r\n").arg(line1, line2, line3);
 }
 
 bool LogManager::initialize()
@@ -200,7 +200,7 @@ bool LogManager::writeLog(int flag, const QString &text)
         std::memcpy(record.text + stampLength, bytes.constData(), std::size_t(std::min(byteLength, room)));
     }
     if (byteLength > maxRecordBytes) {
-        writeCommonLog(tr("Log length limit exceeded, max length:%1, log length:%2, log Flag:%3")
+        writeCommonLog(QStringLiteral("Log length limit exceeded, max length:%1, log length:%2, log Flag:%3")
                            .arg(maxRecordBytes)
                            .arg(byteLength)
                            .arg(masked, 8, 16, QLatin1Char('0')));

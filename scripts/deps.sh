@@ -8,6 +8,7 @@ set -eu
 
 BUILD_PACKAGES="cmake ninja-build g++ pkgconf mold
 qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libzip-dev
+qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
 libqt6sql6-sqlite libqt6sql6-psql
 librsvg2-bin fontconfig fonts-liberation2 fonts-wqy-microhei
 xvfb xauth"

@@ -10,7 +10,7 @@ stage="$root/stage"
 scripts/deps.sh build
 cmake --preset default >/dev/null
 # Only what the installed tree and the simulator need; scripts/test.sh builds the rest.
-cmake --build --preset default --target kestrel quillet testersim kestrel_artwork
+cmake --build --preset default --target kestrel quillet testersim kestrel_artwork kestrel_translations
 cmake --install build/default --prefix "$stage" >/dev/null
 
 # The simulated tester appears as $stage/run/ttyUSB0; kestrel finds it as port 0.

@@ -117,11 +117,13 @@ void ServiceManager::onQueryData(const QueryDataRequest *request)
         WindowPoster window(m_window.load());
         runTesterQuery(*port, window);
         if (port->state() == TesterPort::State::Stopped) {
-            LogManager::instance()->writeRunLog(tr("Serial Port Query stopped, Port:%1").arg(port->name()));
+            LogManager::instance()->writeRunLog(
+                QStringLiteral("Serial Port Query stopped, Port:%1").arg(port->name()));
             return;
         }
     } else {
-        LogManager::instance()->writeRunLog(tr("Open Serial Port failed, Port:%1").arg(portName(number)));
+        LogManager::instance()->writeRunLog(
+            QStringLiteral("Open Serial Port failed, Port:%1").arg(portName(number)));
     }
     const auto finished = makeMessage<QueryDataFinished>(MSG_QUERY_DATA_FINISHED);
     postToWindow(&finished, sizeof(finished));
@@ -136,7 +138,7 @@ void ServiceManager::onSaveData(const SaveDataRequest *request)
         AppPaths::applicationDir() + QLatin1Char('/') + ConfigManager::instance()->saveDataProcess();
     if (!QFileInfo::exists(processPath)) {
         LogManager::instance()->writeRunLog(
-            tr("Save Data To Doc failed, Process not exist, Process Path:%1").arg(processPath));
+            QStringLiteral("Save Data To Doc failed, Process not exist, Process Path:%1").arg(processPath));
         m_pendingSaves.pop_back();
         postSaveOutcome(*request, SaveOutcome::HelperMissing);
         return;
@@ -148,7 +150,7 @@ void ServiceManager::onSaveData(const SaveDataRequest *request)
         updateSaveWatch();
     } else {
         LogManager::instance()->writeRunLog(
-            tr("Save Data To Doc failed, startDetached Error, Process Path:%1").arg(processPath));
+            QStringLiteral("Save Data To Doc failed, startDetached Error, Process Path:%1").arg(processPath));
         m_pendingSaves.pop_back();
         postSaveOutcome(*request, SaveOutcome::HelperNotStarted);
     }
@@ -179,7 +181,7 @@ void ServiceManager::dropOrphanedSaves()
 {
     while (!m_pendingSaves.empty() && detachedProcessEnded(m_pendingSaves.front().helperPid)) {
         LogManager::instance()->writeRunLog(
-            tr("Save Data To Doc failed, Process ended before taking the job, Doc Path:%1")
+            QStringLiteral("Save Data To Doc failed, Process ended before taking the job, Doc Path:%1")
                 .arg(docPathOf(m_pendingSaves.front().request)));
         postSaveOutcome(m_pendingSaves.front().request, SaveOutcome::EndedBeforeJob);
         m_pendingSaves.pop_front();
@@ -220,13 +222,14 @@ void ServiceManager::onSaveWatch(std::int32_t)
                                      SaveOutcome endedOutcome) {
         for (auto it = saves.begin(); it != saves.end();) {
             if (detachedProcessEnded(it->helperPid)) {
-                LogManager::instance()->writeRunLog(
-                    tr("Save Data To Doc failed, %1, Doc Path:%2").arg(endedReason, docPathOf(it->request)));
+                LogManager::instance()->writeRunLog(QStringLiteral("Save Data To Doc failed, %1, Doc Path:%2")
+                                                        .arg(endedReason, docPathOf(it->request)));
                 postSaveOutcome(it->request, endedOutcome);
                 it = saves.erase(it);
             } else if (it->started.hasExpired(limit)) {
                 LogManager::instance()->writeRunLog(
-                    tr("Save Data To Doc failed, No result within the time limit, Limit:%1 ms, Doc Path:%2")
+                    QStringLiteral(
+                        "Save Data To Doc failed, No result within the time limit, Limit:%1 ms, Doc Path:%2")
                         .arg(limit)
                         .arg(docPathOf(it->request)));
                 postSaveOutcome(it->request, SaveOutcome::NoResultInTime);
@@ -290,7 +293,7 @@ void ServiceManager::onSetSaveResult(const HelperProtocol::SetSaveResultRequest 
     const bool saved = after.exists && after != taken->before;
     if (!saved)
         LogManager::instance()->writeRunLog(
-            tr("Save Data To Doc failed, No new document, Doc Path:%1").arg(docPath));
+            QStringLiteral("Save Data To Doc failed, No new document, Doc Path:%1").arg(docPath));
     postSaveOutcome(taken->request, saved ? SaveOutcome::Saved : SaveOutcome::NotSaved);
     m_takenSaves.erase(taken);
     updateSaveWatch();

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include <QCoreApplication>
+
 #include "Codec.h"
 
 BatteryResult makeBatteryResult()
@@ -183,7 +185,8 @@ double chargingMeanVolts(std::uint16_t highVoltage, std::uint16_t lowVoltage)
 QString dateText(const TestDate &date)
 {
     const QChar zero(u'0');
-    return QStringLiteral("%1-%2-%3")
+    // The tester's day-month-year in English; Chinese reads year-month-day ("%3-%2-%1").
+    return QCoreApplication::translate("TestRecordRules", "%1-%2-%3", "day, month, year of the tester's date")
         .arg(date.day, 2, 10, zero)
         .arg(date.month, 2, 10, zero)
         .arg(date.year, 4, 10, zero);

@@ -180,7 +180,8 @@ bool isAvg2KVoltageMarked(std::uint16_t voltage);              // >= 50
 // Derived values.
 // Mean of the two charging voltages in volts, in floating point (an odd sum keeps its half).
 double chargingMeanVolts(std::uint16_t highVoltage, std::uint16_t lowVoltage);
-// "%1-%2-%3": day and month two digits, year four digits, zero-filled ("07-03-2014").
+// "%1-%2-%3": day and month two digits, year four digits, zero-filled ("07-03-2014"); in the
+// chosen language's order (Chinese: "2014-03-07").
 QString dateText(const TestDate &date);
 // "%1 %2": capacity, then the rating-standard name of the battery result ("600 DIN").
 QString capacityText(const CapacityInfo &capacity, const BatteryResult &battery);

@@ -17,9 +17,10 @@ namespace {
 
 using TesterProtocol::Variant;
 
-QString tr(const char *text)
+// Run-log lines stay English; they are read by maintainers and tools.
+QString logText(const char *text)
 {
-    return QCoreApplication::translate("TesterProtocol", text);
+    return QString::fromUtf8(text);
 }
 
 // A line that never falls silent cannot be brought back in step: the guard gives up after this long
@@ -98,7 +99,7 @@ bool ended(const TesterPort &port)
 {
     if (port.state() == TesterPort::State::Gone)
         LogManager::instance()->writeRunLog(
-            tr("Serial Port Device Gone, Port:%1, Reason:%2").arg(port.name(), port.goneReason()));
+            logText("Serial Port Device Gone, Port:%1, Reason:%2").arg(port.name(), port.goneReason()));
     return port.state() != TesterPort::State::Open;
 }
 
@@ -113,7 +114,7 @@ bool exchange(TesterPort &port, QByteArray &request, QByteArray &reply, Variant 
     if (port.state() != TesterPort::State::Open)
         return false;
     if (!isValidRequest(request)) {
-        log->writeRunLog(tr("Write Serial Port failed, Req Error, Port:%1").arg(name));
+        log->writeRunLog(logText("Write Serial Port failed, Req Error, Port:%1").arg(name));
         return false;
     }
     request.append(static_cast<char>(checksum(request)));
@@ -121,29 +122,29 @@ bool exchange(TesterPort &port, QByteArray &request, QByteArray &reply, Variant 
     // Bytes left from an earlier reply would otherwise be read as this one's reply.
     const QByteArray stale = discardStale(port);
     if (dumps && !stale.isEmpty())
-        log->writeDebugLog(tr("Discard Serial Port Data, Port:%1, Data: %2").arg(name, hexDump(stale)));
+        log->writeDebugLog(logText("Discard Serial Port Data, Port:%1, Data: %2").arg(name, hexDump(stale)));
     if (ended(port))
         return false;
 
     if (port.write(request) == -1) {
-        log->writeRunLog(tr("Write Serial Port failed, Port:%1").arg(name));
+        log->writeRunLog(logText("Write Serial Port failed, Port:%1").arg(name));
         return false;
     }
     port.flush();
     if (ended(port))
         return false;
     if (dumps)
-        log->writeDebugLog(tr("Write Serial Port Data, Port:%1, Data: %2").arg(name, hexDump(request)));
+        log->writeDebugLog(logText("Write Serial Port Data, Port:%1, Data: %2").arg(name, hexDump(request)));
 
     const ReadOutcome outcome = readReply(port, reply, request.size());
     if (port.state() == TesterPort::State::Stopped)
         return false;
     if (dumps)
-        log->writeDebugLog(tr("Read Serial Port Data, Port:%1, Data: %2").arg(name, hexDump(reply)));
+        log->writeDebugLog(logText("Read Serial Port Data, Port:%1, Data: %2").arg(name, hexDump(reply)));
     if (ended(port))
         return false;
     if (outcome.capped)
-        log->writeRunLog(tr("Read Serial Port Data too long, Port:%1, Kept Bytes:%2")
+        log->writeRunLog(logText("Read Serial Port Data too long, Port:%1, Kept Bytes:%2")
                              .arg(name)
                              .arg(TesterPort::maxReplyBytes));
 
@@ -152,10 +153,10 @@ bool exchange(TesterPort &port, QByteArray &request, QByteArray &reply, Variant 
     port.setOutOfStep(check != ReplyCheck::Ok || !outcome.complete);
     switch (check) {
     case ReplyCheck::CommunicationError:
-        log->writeRunLog(tr("Serial Port Communication Error, Port:%1").arg(name));
+        log->writeRunLog(logText("Serial Port Communication Error, Port:%1").arg(name));
         return false;
     case ReplyCheck::DataError:
-        log->writeRunLog(tr("Serial Port Data Error, Port:%1").arg(name));
+        log->writeRunLog(logText("Serial Port Data Error, Port:%1").arg(name));
         return false;
     case ReplyCheck::Ok:
         break;

@@ -34,7 +34,7 @@ bool TesterPort::checkGone()
     // A vanished node is the plainest reason; the library's own error text can be a side effect.
     const QSerialPort::SerialPortError error = m_port->error();
     if (!serialDeviceMayExist(m_name)) {
-        m_goneReason = QCoreApplication::translate("TesterPort", "Device node vanished");
+        m_goneReason = QStringLiteral("Device node vanished");
     } else if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
                error == QSerialPort::WriteError) {
         m_goneReason = m_port->errorString();

@@ -32,10 +32,9 @@ public:
 
     std::nullopt_t tooShort()
     {
-        LogManager::instance()->writeRunLog(
-            QCoreApplication::translate("TesterQuery", "Serial Port Data too short, Port:%1, Size:%2")
-                .arg(m_port.name())
-                .arg(m_reply.size()));
+        LogManager::instance()->writeRunLog(QStringLiteral("Serial Port Data too short, Port:%1, Size:%2")
+                                                .arg(m_port.name())
+                                                .arg(m_reply.size()));
         return std::nullopt;
     }
     // The value of a one-field request, or nothing when the exchange failed.

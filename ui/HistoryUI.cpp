@@ -92,7 +92,9 @@ void HistoryUI::setUp()
                 if (record)
                     emit openRequested(*record);
                 else
-                    showStatus(error.isEmpty() ? tr("That test is no longer kept") : error);
+                    // The store's own reason (a database or file error) follows the operator's words.
+                    showStatus(error.isEmpty() ? tr("That test is no longer kept")
+                                               : tr("Test not opened: %1").arg(error));
             });
     connect(m_reader, &HistoryReader::removeDone, this, [this](int request, bool ok, const QString &error) {
         if (!m_removeRequests.removeOne(request))

@@ -116,6 +116,7 @@ QString pictureCaption(const QString &fileName)
         {"QueryData.png", QT_TRANSLATE_NOOP("MainUI", "Query Data")},
         {"Printer.png", QT_TRANSLATE_NOOP("MainUI", "Print")},
         {"SaveAs.png", QT_TRANSLATE_NOOP("MainUI", "Save As")},
+        {"History.png", QT_TRANSLATE_NOOP("MainUI", "History")},
     };
     for (const auto &[name, caption] : captions) {
         if (fileName == QLatin1String(name))
@@ -290,7 +291,7 @@ bool MainUI::installFonts()
             }
         }
         LogManager::instance()->writeRunLog(
-            QCoreApplication::translate("MainUI", "MainUI Font substitution failed, Font:%1").arg(wanted));
+            QStringLiteral("MainUI Font substitution failed, Font:%1").arg(wanted));
         return false;
     };
     // The section texts line up numbers with spaces; a fixed-pitch Chinese face keeps them aligned
@@ -449,7 +450,7 @@ void MainUI::startQuery(int index)
     // and the results on screen stay as they were.
     if (!postToService(&request, sizeof(request))) {
         LogManager::instance()->writeRunLog(
-            tr("MainUI Query Data request refused, Port:%1").arg(request.portNumber));
+            QStringLiteral("MainUI Query Data request refused, Port:%1").arg(request.portNumber));
         showStatus(tr("Query not started: kestrel is busy; try again"));
         return;
     }
@@ -495,8 +496,8 @@ void MainUI::searchPorts()
 
 void MainUI::showNoTester()
 {
-    LogManager::instance()->writeRunLog(
-        tr("MainUI No tester found, Port Name:%1").arg(ConfigManager::instance()->serialPortName()));
+    LogManager::instance()->writeRunLog(QStringLiteral("MainUI No tester found, Port Name:%1")
+                                            .arg(ConfigManager::instance()->serialPortName()));
     showStatus(noTesterText());
 }
 
@@ -558,7 +559,8 @@ void MainUI::renderReport(QPixmap &page, const QString &saveName)
         ReportPage::draw(painter, pageContent(saveName.isEmpty()));
     }
     if (!saveName.isEmpty() && !page.save(saveName))
-        LogManager::instance()->writeRunLog(tr(" Pixmap save failed, Save Name:%1").arg(saveName));
+        LogManager::instance()->writeRunLog(
+            QStringLiteral(" Pixmap save failed, Save Name:%1").arg(saveName));
 }
 
 void MainUI::drawDocumentPage(QPainter &painter, const QRect &paper) const
@@ -581,7 +583,8 @@ DocumentFile::Outcome MainUI::exportPdf(const QString &docPath)
             [&report](QPainter &reportPainter) { ReportPage::draw(reportPainter, report); }, &error);
         if (pdf.isEmpty())
             outcome = DocumentFile::failure(
-                tr("SaveDataToDoc Error, Build Document Failed, Reason:%1, Doc Path:%2").arg(error, docPath));
+                QStringLiteral("SaveDataToDoc Error, Build Document Failed, Reason:%1, Doc Path:%2")
+                    .arg(error, docPath));
         else
             outcome = DocumentFile::save(docPath, pdf);
     }
@@ -645,7 +648,8 @@ void MainUI::printerClicked()
     // documents, sharp, and text a PDF printer keeps as text.
     QPainter painter;
     if (!painter.begin(&printer)) {
-        LogManager::instance()->writeRunLog(tr("MainUI Print failed, Printer:%1").arg(printer.printerName()));
+        LogManager::instance()->writeRunLog(
+            QStringLiteral("MainUI Print failed, Printer:%1").arg(printer.printerName()));
         return;
     }
     drawDocumentPage(painter, printer.paperRect(QPrinter::DevicePixel).toRect());
@@ -693,7 +697,8 @@ void MainUI::saveAsClicked()
         const QString problem = SavePath::problem(path);
         if (!problem.isEmpty()) {
             LogManager::instance()->writeRunLog(
-                tr("MainUI Save As refused, Reason:%1, Doc Path:%2").arg(problem, path));
+                QStringLiteral("MainUI Save As refused, Reason:%1, Doc Path:%2")
+                    .arg(SavePath::problem(path, SavePath::Wording::RunLog), path));
             showSaveOutcome(path, problem);
         }
         return problem;
@@ -732,7 +737,8 @@ void MainUI::saveAsClicked()
     if (posted && !m_historyKey.isNull())
         m_pendingSaves.insert(docPath, PendingSave{m_historyKey, picturePath});
     if (!posted) {
-        LogManager::instance()->writeRunLog(tr("MainUI Save Data request refused, Doc Path:%1").arg(docPath));
+        LogManager::instance()->writeRunLog(
+            QStringLiteral("MainUI Save Data request refused, Doc Path:%1").arg(docPath));
         showSaveOutcome(docPath, tr("kestrel is busy; try again"));
         return;
     }
@@ -766,7 +772,7 @@ void MainUI::onQueryDataFinished(const QueryDataFinished *)
         m_historyKey = record.key;
     else
         LogManager::instance()->writeRunLog(
-            tr("MainUI History record refused, Port:%1").arg(m_queryPortName));
+            QStringLiteral("MainUI History record refused, Port:%1").arg(m_queryPortName));
 }
 
 void MainUI::postHistoryEvent(HistoryEventKind kind, const QString &documentPath, const QString &picturePath,
@@ -784,7 +790,7 @@ void MainUI::postHistoryEvent(const QUuid &key, HistoryEventKind kind, const QSt
         HistoryEvent{key, kind, QDateTime::currentMSecsSinceEpoch(), documentPath, picturePath, outcome});
     if (!m_historyReceiver->postMessage(&message, sizeof(message)))
         LogManager::instance()->writeRunLog(
-            tr("MainUI History event refused, Kind:%1").arg(static_cast<int>(kind)));
+            QStringLiteral("MainUI History event refused, Kind:%1").arg(static_cast<int>(kind)));
 }
 
 void MainUI::openHistoryRecord(const HistoryRecord &record)

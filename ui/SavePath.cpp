@@ -12,7 +12,7 @@ namespace SavePath {
 
 namespace {
 
-QString tr(const char *text)
+QString translated(const char *text)
 {
     return QCoreApplication::translate("MainUI", text);
 }
@@ -38,9 +38,12 @@ QString firstUnencodable(const QString &text)
 QList<DocumentType> documentTypes()
 {
     return {
-        {tr("Word 97-2003 document (*.doc)"), QStringLiteral("doc"), Writer::Helper},
-        {tr("Word document (*.docx)"), QStringLiteral("docx"), Writer::Helper},
-        {tr("PDF document (*.pdf)"), QStringLiteral("pdf"), Writer::Window},
+        {translated(QT_TRANSLATE_NOOP("MainUI", "Word 97-2003 document (*.doc)")), QStringLiteral("doc"),
+         Writer::Helper},
+        {translated(QT_TRANSLATE_NOOP("MainUI", "Word document (*.docx)")), QStringLiteral("docx"),
+         Writer::Helper},
+        {translated(QT_TRANSLATE_NOOP("MainUI", "PDF document (*.pdf)")), QStringLiteral("pdf"),
+         Writer::Window},
     };
 }
 
@@ -104,36 +107,43 @@ QString suggestedName(const QString &registration, const QDateTime &now)
     return name + QLatin1Char('_') + now.toString(QStringLiteral("yyyy-MM-dd"));
 }
 
-QString problem(const QString &path)
+QString problem(const QString &path, Wording wording)
 {
+    // The run log keeps the English source; the operator reads the chosen language.
+    const auto say = [wording](const char *text) {
+        return wording == Wording::RunLog ? QString::fromUtf8(text) : translated(text);
+    };
     const QFileInfo info(path);
     if (path.isEmpty() || info.fileName().isEmpty())
-        return tr("the file name is empty");
+        return say(QT_TRANSLATE_NOOP("MainUI", "the file name is empty"));
     if (QDir::isRelativePath(path))
-        return tr("the path does not start at a drive or root folder");
+        return say(QT_TRANSLATE_NOOP("MainUI", "the path does not start at a drive or root folder"));
     const QString character = firstUnencodable(path);
     if (!character.isEmpty())
-        return tr("the path holds \u201c%1\u201d (U+%2), which a document path cannot carry")
+        return say(QT_TRANSLATE_NOOP(
+                       "MainUI", "the path holds \u201c%1\u201d (U+%2), which a document path cannot carry"))
             .arg(character)
             .arg(character.toUcs4().value(0), 4, 16, QLatin1Char('0'));
     const qsizetype bytes = Codec::toBytes(path).size();
     if (bytes > maxDocPathBytes)
-        return tr("the path is %1 bytes long; at most %2 reach the document").arg(bytes).arg(maxDocPathBytes);
+        return say(QT_TRANSLATE_NOOP("MainUI", "the path is %1 bytes long; at most %2 reach the document"))
+            .arg(bytes)
+            .arg(maxDocPathBytes);
     if (QFile::encodeName(info.fileName()).size() + temporarySuffixBytes > maxFileNameBytes)
-        return tr("the file name is too long for the file system");
+        return say(QT_TRANSLATE_NOOP("MainUI", "the file name is too long for the file system"));
     const QFileInfo folder(info.absolutePath());
     if (!folder.exists())
-        return tr("the folder does not exist");
+        return say(QT_TRANSLATE_NOOP("MainUI", "the folder does not exist"));
     if (!folder.isDir())
-        return tr("the folder is a file");
+        return say(QT_TRANSLATE_NOOP("MainUI", "the folder is a file"));
     if (info.isDir())
-        return tr("a folder of that name is there");
+        return say(QT_TRANSLATE_NOOP("MainUI", "a folder of that name is there"));
     if (info.exists() && !info.isWritable())
-        return tr("the document there is read-only");
+        return say(QT_TRANSLATE_NOOP("MainUI", "the document there is read-only"));
     // Permissions do not tell everything (read-only mounts, the administrator's rights): try it.
     QTemporaryFile probe(info.absolutePath() + QStringLiteral("/.kestrel-probe-XXXXXX"));
     if (!probe.open())
-        return tr("the folder cannot be written");
+        return say(QT_TRANSLATE_NOOP("MainUI", "the folder cannot be written"));
     return QString();
 }
 

@@ -46,8 +46,15 @@ inline constexpr int maxDocPathBytes = 254;
 // The first character of the text that GBK cannot hold (a surrogate pair as one), or an empty text.
 QString firstUnencodable(const QString &text);
 
+// Who reads a text: the operator (in the chosen language) or the run log (always English).
+enum class Wording
+{
+    Operator,
+    RunLog,
+};
+
 // Why a document cannot be written at this path, as the end of "Not saved: ..."; empty when it
 // can. Looks at the file system (the folder must exist and take a new file).
-QString problem(const QString &path);
+QString problem(const QString &path, Wording wording = Wording::Operator);
 
 } // namespace SavePath

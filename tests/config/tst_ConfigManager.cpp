@@ -115,6 +115,8 @@ private slots:
     void basicNumbersClampedAndWrittenBack();
     void serialPortName_data();
     void serialPortName();
+    void language_data();
+    void language();
     void hexEncode_data();
     void hexEncode();
     void hexDecode_data();
@@ -254,6 +256,50 @@ void tst_ConfigManager::serialPortName()
     QCOMPARE(active.manager.serialPortName(), expected);
     QCOMPARE(active.manager.saveDataProcess(), QStringLiteral("quillet.exe"));
     QCOMPARE(storedValue(app, QStringLiteral("Basic"), QStringLiteral("SerialPortName")), stored);
+}
+
+void tst_ConfigManager::language_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<bool>("logged");
+
+    QTest::newRow("missing") << QByteArray() << "system" << false;
+    QTest::newRow("system") << raw("Language=system\r\n") << "system" << false;
+    QTest::newRow("english") << raw("Language=en\r\n") << "en" << false;
+    QTest::newRow("chinese") << raw("Language=zh_CN\r\n") << "zh_CN" << false;
+    QTest::newRow("case and blanks") << raw("Language=  ZH_cn \r\n") << "zh_CN" << false;
+    QTest::newRow("empty") << raw("Language=\r\n") << "system" << true;
+    QTest::newRow("unknown code") << raw("Language=fr\r\n") << "system" << true;
+    QTest::newRow("hyphenated form") << raw("Language=zh-CN\r\n") << "system" << true;
+    QTest::newRow("garbage bytes") << raw("Language=\xFF\xFE\r\n") << "system" << true;
+}
+
+void tst_ConfigManager::language()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, expected);
+    QFETCH(bool, logged);
+
+    TestAppDir app;
+    const QByteArray contents = "[Basic]\r\nQueryDataTimeout=20\r\n" + line;
+    writeMainIni(app, contents);
+    RunLog log(app);
+    {
+        ActiveManager active;
+        QVERIFY(active.activated);
+        QCOMPARE(active.manager.language(), expected);
+        QCOMPARE(active.manager.queryDataTimeout(), 20);
+    }
+    // Added after main.ini's first release: not seeded, and the operator's line stays as written.
+    const QByteArray after = app.readFile(mainIni);
+    QVERIFY(after.startsWith(contents));
+    QCOMPARE(after.count("Language="), line.isEmpty() ? 0 : 1);
+
+    const QStringList lines = log.runLines();
+    QCOMPARE(anyLineContains(lines, QStringLiteral("ConfigManager Bad Language, Value:")), logged);
+    if (logged)
+        QVERIFY2(anyLineContains(lines, QStringLiteral(", Used:system")), qPrintable(lines.join(u'\n')));
 }
 
 void tst_ConfigManager::hexEncode_data()

@@ -1,5 +1,9 @@
 #include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
+#include <QTranslator>
 
 #include "DocxXml.h"
 #include "ExportRig.h"
@@ -15,6 +19,22 @@ QStringList paragraphTexts(const QByteArray &xml)
     return texts;
 }
 
+QString squeezed(QString text)
+{
+    static const QRegularExpression space(QStringLiteral("\\s"),
+                                          QRegularExpression::UseUnicodePropertiesOption);
+    return text.remove(space);
+}
+
+// The Chinese captions of the report's sections and header, as the translation gives them.
+QString captions(std::initializer_list<const char *> sources)
+{
+    QStringList texts;
+    for (const char *source : sources)
+        texts << QCoreApplication::translate("MainUI", source);
+    return texts.join(QStringLiteral(u"、"));
+}
+
 } // namespace
 
 class tst_ExportEndToEnd : public QObject
@@ -24,6 +44,8 @@ class tst_ExportEndToEnd : public QObject
 private slots:
     void initTestCase() { MainUI::installFonts(); }
     void saveAsWritesTheDocument();
+    void chineseCaptionsSurviveGbk_data();
+    void chineseCaptionsSurviveGbk();
 };
 
 void tst_ExportEndToEnd::saveAsWritesTheDocument()
@@ -75,6 +97,58 @@ void tst_ExportEndToEnd::saveAsWritesTheDocument()
     QFile page(env.dir().path(QStringLiteral("Temp/")) + saved.first());
     QVERIFY(page.open(QIODevice::ReadOnly));
     QCOMPARE(entries.value(QStringLiteral("word/media/image1.png")), page.readAll());
+}
+
+void tst_ExportEndToEnd::chineseCaptionsSurviveGbk_data()
+{
+    QTest::addColumn<QString>("suffix");
+    QTest::newRow("docx") << "docx";
+    QTest::newRow("doc") << "doc";
+}
+
+void tst_ExportEndToEnd::chineseCaptionsSurviveGbk()
+{
+    QFETCH(QString, suffix);
+    // The captions travel to the helper as GBK and come back out of the document it writes.
+    QTranslator chinese;
+    QVERIFY(chinese.load(QStringLiteral(KESTREL_BINARY_DIR "/Translations/kestrel_zh_CN.qm")));
+    QVERIFY(QCoreApplication::installTranslator(&chinese));
+    const DocSetting setting{captions({"Battery", "Grounding", "Starter", "Charging 3K", "Average 2K"}),
+                             captions({"Customer", "Reg. No.", "Battery Model", "Capacity"}) +
+                                 QStringLiteral("\n") + captions({"Test Date"}),
+                             captions({"pass", "attention", "replace"})};
+    QCoreApplication::removeTranslator(&chinese);
+    QCOMPARE(setting.title, QStringLiteral(u"蓄电池、接地、启动、充电 3K、纹波 2K"));
+
+    ExportRig rig(setting);
+    QVERIFY2(rig.start(), qPrintable(rig.errorText()));
+    const QString docPath = rig.env().dir().path(QStringLiteral(u"蓄电池报告.") + suffix);
+    QVERIFY2(rig.saveAs(docPath), qPrintable(rig.errorText()));
+    QVERIFY(rig.stop());
+
+    QFile document(docPath);
+    QVERIFY(document.open(QIODevice::ReadOnly));
+    const QByteArray bytes = document.readAll();
+    if (suffix == QLatin1String("docx")) {
+        const QMap<QString, QByteArray> entries = zipEntries(bytes);
+        QCOMPARE(paragraphTexts(entries.value(QStringLiteral("word/header1.xml"))),
+                 setting.header.split(QLatin1Char('\n')));
+        QCOMPARE(paragraphTexts(entries.value(QStringLiteral("word/footer1.xml"))),
+                 QStringList{setting.footer});
+        QCOMPARE(paragraphTexts(entries.value(QStringLiteral("word/document.xml"))).value(0), setting.title);
+        return;
+    }
+    // The Word 97 document, read by catdoc, an independent reader.
+    const QString catdoc = QStandardPaths::findExecutable(QStringLiteral("catdoc"));
+    if (catdoc.isEmpty())
+        QSKIP("catdoc is not installed: scripts/deps.sh test");
+    QProcess reader;
+    reader.start(catdoc, {QStringLiteral("-d"), QStringLiteral("utf-8"), docPath});
+    QVERIFY(reader.waitForFinished(60000));
+    QCOMPARE(reader.exitCode(), 0);
+    const QString text = squeezed(QString::fromUtf8(reader.readAllStandardOutput()));
+    for (const QString &expected : {setting.title, setting.header, setting.footer})
+        QVERIFY2(text.contains(squeezed(expected)), qPrintable(text));
 }
 
 QTEST_MAIN(tst_ExportEndToEnd)

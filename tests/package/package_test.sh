@@ -66,13 +66,17 @@ contents)
     has "-rw-r--r-- root/root ./usr/share/doc/kestrel/changelog.gz"
     has "-rw-r--r-- root/root ./usr/share/lintian/overrides/kestrel"
 
+    # Every translation of the build tree, beside bin/ as kestrel looks for it.
+    for translation in "$build"/Translations/*.qm; do
+        has "-rw-r--r-- root/root ./opt/kestrel/Translations/$(basename "$translation")"
+    done
     # Every picture of the build tree, and nothing of the build beyond the program tree.
     for picture in "$build"/Image/*.png "$build"/Image/*/*.png; do
         has "-rw-r--r-- root/root ./opt/kestrel/Image/${picture#"$build"/Image/}"
     done
     has "drwxr-xr-x root/root ./opt/kestrel/Image/zh_CN/"
     stray="$(echo "$entries" | awk '{ print $3 }' |
-        grep -vE '^\./$|^\./opt/$|^\./opt/kestrel/((bin|Config|Image|Log|Temp|Data)/.*)?$|^\./usr/(share/)?$|^\./usr/share/(applications|icons|metainfo|doc|lintian)/' || true)"
+        grep -vE '^\./$|^\./opt/$|^\./opt/kestrel/((bin|Config|Image|Translations|Log|Temp|Data)/.*)?$|^\./usr/(share/)?$|^\./usr/share/(applications|icons|metainfo|doc|lintian)/' || true)"
     [ -z "$stray" ] || fail "unexpected paths in the package: $stray"
     echo "$entries" | awk '{ print $3 }' | grep -q '^\./opt/kestrel/bin/testersim$' &&
         fail "the tester simulator is packaged"

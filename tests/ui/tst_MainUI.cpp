@@ -329,6 +329,7 @@ void tst_MainUI::accessibleNames_data()
         {"queryDataButton", "Query Data"},
         {"printerButton", "Print"},
         {"saveAsButton", "Save As"},
+        {"historyButton", "History"},
         {"usbLabel", "USB Port"},
         {"customerLabel", "Customer"},
         {"batteryModelLabel", "Battery Model"},
