@@ -19,6 +19,7 @@
 #include "HistoryModel.h"
 #include "HistoryReader.h"
 #include "HistoryStore.h"
+#include "HistoryTestKit.h"
 #include "HistoryUI.h"
 #include "PostgresServer.h"
 
@@ -277,12 +278,7 @@ int main(int argc, char *argv[])
         std::printf("PostgreSQL  skipped: %s\n", qPrintable(server.errorString()));
         return 0;
     }
-    HistorySetting setting;
-    setting.driver = QStringLiteral("QPSQL");
-    setting.host = server.socketDir();
-    setting.port = server.port();
-    setting.database = QStringLiteral("bench");
-    setting.user = server.user();
+    const HistorySetting setting = HistoryTestKit::serverSetting(server, QStringLiteral("bench"));
     print("PostgreSQL", measure(setting, QString(), tests, runs, QStringLiteral("bench")));
     return 0;
 }

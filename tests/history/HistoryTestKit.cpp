@@ -65,6 +65,17 @@ HistoryRecord makeRecord(int seed, const QString &registration, const QString &c
     return history;
 }
 
+HistorySetting serverSetting(const PostgresServer &server, const QString &database)
+{
+    HistorySetting setting;
+    setting.driver = QStringLiteral("QPSQL");
+    setting.host = server.socketDir();
+    setting.port = server.port();
+    setting.database = database;
+    setting.user = server.user();
+    return setting;
+}
+
 PostgresServer *sharedServer(QString *whyNot)
 {
     if (!s_server && s_serverProblem.isEmpty()) {
@@ -106,10 +117,7 @@ bool freshDatabase(const QString &driver, const QTemporaryDir &folder, HistorySe
             *whyNot = server->errorString();
         return false;
     }
-    setting->host = server->socketDir();
-    setting->port = server->port();
-    setting->database = name;
-    setting->user = server->user();
+    *setting = serverSetting(*server, name);
     path->clear();
     return true;
 }

@@ -19,6 +19,9 @@ namespace HistoryTestKit {
 HistoryRecord makeRecord(int seed, const QString &registration, const QString &customer,
                          std::int64_t testedUtcMs);
 
+// The setting that reaches `database` on the server as its bootstrap role.
+HistorySetting serverSetting(const PostgresServer &server, const QString &database);
+
 // One PostgreSQL server for the whole test program, started on first use; null (with the
 // reason) when the programs are missing or it would not start.
 PostgresServer *sharedServer(QString *whyNot);

@@ -184,12 +184,7 @@ HistorySetting tst_HistoryManager::serverSetting(const QString &database)
     if (!server)
         return setting;
     server->createDatabase(database);
-    setting.driver = QStringLiteral("QPSQL");
-    setting.host = server->socketDir();
-    setting.port = server->port();
-    setting.database = database;
-    setting.user = server->user();
-    return setting;
+    return HistoryTestKit::serverSetting(*server, database);
 }
 
 #define NEED_SERVER()                                                                                        \
@@ -385,12 +380,7 @@ void tst_HistoryManager::serverStoppedMidRunGetsEveryTestOnce()
     PostgresServer server;
     QVERIFY2(server.start(), qPrintable(server.errorString()));
     QVERIFY(server.createDatabase(QStringLiteral("outage")));
-    HistorySetting setting;
-    setting.driver = QStringLiteral("QPSQL");
-    setting.host = server.socketDir();
-    setting.port = server.port();
-    setting.database = QStringLiteral("outage");
-    setting.user = server.user();
+    const HistorySetting setting = HistoryTestKit::serverSetting(server, QStringLiteral("outage"));
 
     Rig rig(setting);
     QTRY_COMPARE(HistoryManager::instance()->state(), HistoryManager::State::Ready);

@@ -47,12 +47,7 @@ void tst_HistoryReader::answersAcrossAServerRestart()
     PostgresServer server;
     QVERIFY2(server.start() && server.createDatabase(QStringLiteral("reader")),
              qPrintable(server.errorString()));
-    HistorySetting setting;
-    setting.driver = QStringLiteral("QPSQL");
-    setting.host = server.socketDir();
-    setting.port = server.port();
-    setting.database = QStringLiteral("reader");
-    setting.user = server.user();
+    const HistorySetting setting = serverSetting(server, QStringLiteral("reader"));
     {
         HistoryStore store(QStringLiteral("fill"));
         QCOMPARE(store.open(setting, QString(), nullptr), HistoryStore::OpenResult::Ready);
